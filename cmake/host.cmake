@@ -1,0 +1,25 @@
+# Host build: the engine and the dialogs over the simulated machine, the
+# host program and the unit tests.
+find_package(GTest REQUIRED)
+enable_testing()
+include(GoogleTest)
+
+add_compile_options(-Wall -Wextra)
+
+add_library(br_program STATIC ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES})
+target_include_directories(br_program PUBLIC ${BR_INCLUDES})
+
+file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/host/*.cpp)
+if(BR_HOST_MAIN)
+  add_executable(br32unin-sim ${BR_HOST_MAIN})
+  target_link_libraries(br32unin-sim PRIVATE br_program)
+endif()
+
+file(GLOB BR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+if(BR_TEST_SOURCES)
+  add_executable(unit_tests ${BR_TEST_SOURCES})
+  target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+  target_link_libraries(unit_tests PRIVATE br_program GTest::gtest GTest::gtest_main)
+  target_compile_definitions(unit_tests PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+endif()

@@ -1,0 +1,19 @@
+# The Windows program, BR32UNIN.EXE: C++ without exceptions, RTTI or the C++
+# library, and without a C run-time library.
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 1252")
+
+file(GLOB BR_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.rc)
+
+add_executable(br32unin WIN32 ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES}
+               ${BR_RESOURCES})
+set_target_properties(br32unin PROPERTIES OUTPUT_NAME BR32UNIN SUFFIX ".EXE")
+target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
+target_compile_options(br32unin PRIVATE
+  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
+  -ffreestanding -fno-stack-protector -fno-builtin -Wall -Wextra)
+target_link_options(br32unin PRIVATE
+  -nostdlib -static-libgcc -s
+  -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections)
+target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32 gcc)

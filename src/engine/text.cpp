@@ -1,0 +1,21 @@
+// Bounded composition over lstrcpyA/lstrcatA: the platform's calls take no
+// size, and the machine decides how long a directory or a registry value
+// is, so every join is measured first and a path that would not fit is not
+// composed at all.
+#include "engine.h"
+
+BOOL CopyText(char *dst, int size, const char *text)
+{
+    if (lstrlenA(text) >= size)
+        return FALSE;
+    lstrcpyA(dst, text);
+    return TRUE;
+}
+
+BOOL AppendText(char *dst, int size, const char *text)
+{
+    if (lstrlenA(dst) + lstrlenA(text) >= size)
+        return FALSE;
+    lstrcatA(dst, text);
+    return TRUE;
+}

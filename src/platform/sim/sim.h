@@ -1,0 +1,71 @@
+// The simulated Windows 98 machine: what the host program and the tests see
+// of it beyond the services of platform.h.
+//
+// A machine is a folder:
+//   machine.ini    [Machine] Build, WindowsDir, SystemDir, CurrentDir, and
+//                  the failure switches used by tests
+//   registry.reg   the whole registry, REGEDIT4 text; read at load, written
+//                  back by SimSaveMachine
+//   drives/C/...   the drives' files (any letter); WIN.INI and WININIT.INI
+//                  are real files there, read and written at once
+// Only one machine is loaded at a time: the services of platform.h act on it.
+#ifndef PLATFORM_SIM_SIM_H
+#define PLATFORM_SIM_SIM_H
+
+#include <string>
+#include <vector>
+
+// Loads the machine in dir. On failure returns false and says why in *error.
+bool SimLoadMachine(const std::string &dir, std::string *error);
+
+// Writes the registry back to registry.reg. Returns false on a write error.
+bool SimSaveMachine();
+
+// Forgets the loaded machine (without saving), its call record, its faults,
+// its dialog script and its restart requests.
+void SimUnloadMachine();
+
+// The folder of the loaded machine ("" when none).
+const std::string &SimMachineDir();
+
+// ------------------------------------------------------------ call record
+// Every service of platform.h and platform_io.h called while a machine is
+// loaded, in order, with its arguments as text: strings as they were passed
+// (a null pointer as "NULL"), predefined keys by name (HKEY_LOCAL_MACHINE),
+// numbers in decimal, and the result.
+struct SimCall {
+    std::string name;               // "RegDeleteKeyA"
+    std::vector<std::string> args;  // {"HKEY_LOCAL_MACHINE", "Enum\\LPTENUM\\..."}
+    long result;
+};
+
+const std::vector<SimCall> &SimCalls();
+void SimClearCalls();
+
+// The calls named name, in order.
+std::vector<SimCall> SimCallsNamed(const std::string &name);
+
+// One call per line: name(arg, arg) = result. For failure messages.
+std::string SimFormatCalls(const std::vector<SimCall> &calls);
+
+// ---------------------------------------------------------------- faults
+// Makes the occurrence-th call (1-based, counted from the last
+// SimClearCalls/SimLoadMachine) of the service name fail with error, as that
+// service really fails: the registry calls return error; the Boolean calls
+// return FALSE with error as the last error; FindFirstFileA returns
+// INVALID_HANDLE_VALUE; FileIoOpen returns 0; FileIoRead, FileIoWriteAtEnd
+// return -1; the directory queries return 0 and fill nothing. occurrence 0
+// fails every call of that name.
+void SimFailCall(const std::string &name, int occurrence, long error);
+void SimClearFaults();
+
+// ------------------------------------------------------ registry for tests
+// Full key paths under a root name, e.g.
+// "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000"; aliases resolve.
+bool SimKeyExists(const std::string &fullPath);
+
+// ---------------------------------------------------------------- restart
+// ExitWindowsEx on the simulated machine records the request, nothing more.
+int SimRestartRequests();
+
+#endif
