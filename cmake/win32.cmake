@@ -17,3 +17,8 @@ target_link_options(br32unin PRIVATE
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections)
 target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32 gcc)
+
+# The size that counts for Windows 95 floppies and downloads: the stripped file.
+add_custom_command(TARGET br32unin POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:br32unin> -P ${CMAKE_SOURCE_DIR}/cmake/print_size.cmake
+  VERBATIM)

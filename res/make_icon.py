@@ -7,6 +7,7 @@ The icon holds one image, 32x32 at 4 bits per pixel, so that Windows 95
 shows it as drawn, with no colour reduction of its own.
 
     python3 res/make_icon.py [table] [icon]
+    python3 res/make_icon.py --check       fails when uninicon.ico is out of date
 """
 import os
 import struct
@@ -55,13 +56,19 @@ def icon_image(rows):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    table = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, 'uninicon.txt')
-    out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(here, 'uninicon.ico')
+    args = [a for a in sys.argv[1:] if a != '--check']
+    table = args[0] if len(args) > 0 else os.path.join(here, 'uninicon.txt')
+    out = args[1] if len(args) > 1 else os.path.join(here, 'uninicon.ico')
     image = icon_image(read_table(table))
     directory = struct.pack('<HHH', 0, 1, 1)
     entry = struct.pack('<BBBBHHII', SIZE, SIZE, 16, 0, 1, 4, len(image), 6 + 16)
+    data = directory + entry + image
+    if '--check' in sys.argv[1:]:
+        if not os.path.exists(out) or open(out, 'rb').read() != data:
+            sys.exit(f'{out} is out of date: run python3 res/make_icon.py')
+        return
     with open(out, 'wb') as f:
-        f.write(directory + entry + image)
+        f.write(data)
     print(f'{out}: {6 + 16 + len(image)} bytes, image {len(image)} bytes')
 
 
