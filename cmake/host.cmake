@@ -13,6 +13,8 @@ file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/ho
 if(BR_HOST_MAIN)
   add_executable(br32unin-sim ${BR_HOST_MAIN})
   target_link_libraries(br32unin-sim PRIVATE br_program)
+  # Where the sample machines are, for a run without a machine folder.
+  target_compile_definitions(br32unin-sim PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
 
 file(GLOB BR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)

@@ -65,6 +65,12 @@ void SimClearFaults();
 // "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000"; aliases resolve.
 bool SimKeyExists(const std::string &fullPath);
 
+// ------------------------------------------------------------ open handles
+// What is still open: registry keys (with their paths), searches, files and
+// heap blocks, as "hkey#3 HKEY_LOCAL_MACHINE\Enum, find#1, file#2
+// C:\WINDOWS\wininit.ini, block#1 52000 bytes"; "" when nothing is.
+std::string SimOpenHandles();
+
 // ---------------------------------------------------------------- restart
 // ExitWindowsEx on the simulated machine records the request, nothing more.
 int SimRestartRequests();
