@@ -27,7 +27,7 @@ BOOL OpenInstanceKey(const char *name, HKEY *key)
 
 // Builds the name of number and opens it. A name that could not be built is
 // never opened: an empty path would open the root itself.
-BOOL OpenNumberedKey(char *name, const char *basePath, long number, HKEY *key)
+BOOL OpenNumberedKey(char *name, const char *basePath, int number, HKEY *key)
 {
     return BuildInstanceKeyName(name, TEXT_SIZE, basePath, number) && OpenInstanceKey(name, key);
 }
@@ -37,7 +37,7 @@ void ScanPass(const InstancePass &pass)
     char name[TEXT_SIZE];
     char description[TEXT_SIZE];
     HKEY key = 0;
-    long nextNumber = 1;
+    int nextNumber = 1;
     int misses = 0;
 
     BOOL open = OpenNumberedKey(name, pass.basePath, 0, &key);
@@ -84,7 +84,7 @@ void ScanPass(const InstancePass &pass)
 
 }  // namespace
 
-BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, long number)
+BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, int number)
 {
     char digits[20];
     const char *separator;

@@ -56,7 +56,7 @@ void ScanDeviceInstances();
 // Writes basePath and the key name of number ("\0007", "\0042", "\1234",
 // "12345") into name, which holds size bytes; FALSE (and name empty) when it
 // would not fit.
-BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, long number);
+BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, int number);
 
 // Removes the printer's WIN.INI keys and per-port sections.
 void RemoveProfileEntries();
