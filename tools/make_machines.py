@@ -480,8 +480,10 @@ def regedit4(parts, roots):
         for child in node.children.values():
             walk(child, path + "\\" + child.name)
 
+    # The roots themselves always exist; their sections would say nothing.
     for root in build_tree(parts, roots).children.values():
-        walk(root, root.name)
+        for child in root.children.values():
+            walk(child, root.name + "\\" + child.name)
     return crlf("\n".join(lines) + "\n")
 
 
