@@ -200,4 +200,20 @@ TEST(SampleMachinesTest, ScriptReproducesTheCheckedInFolders)
     fs::remove_all(out);
 }
 
+// The samples are written as the machine itself writes them, so that a
+// comparison after a run shows only what the run changed.
+TEST(SampleMachinesTest, LoadAndSaveKeepTheRegistryFile)
+{
+    for (const char *name : {"win98", "win95"}) {
+        fs::path dir = CopyOfSample(name);
+        std::string error;
+        ASSERT_TRUE(SimLoadMachine(dir.string(), &error)) << error;
+        ASSERT_TRUE(SimSaveMachine());
+        SimUnloadMachine();
+        EXPECT_TRUE(ReadBytes(dir / "registry.reg") == ReadBytes(SampleMachine(name) / "registry.reg"))
+            << name;
+        fs::remove_all(dir);
+    }
+}
+
 }  // namespace
