@@ -178,6 +178,12 @@ void Draw(const std::string &text)
     }
 }
 
+void DrawBarState(const SimWindow &bar)
+{
+    Draw("  " + SimDrawBar(bar, bar.cx / 4) + "  at " + std::to_string(bar.barPos) + " of " +
+         std::to_string(bar.barMin) + ".." + std::to_string(bar.barMax) + "\n");
+}
+
 int BarOf(const SimWindow &dialog)
 {
     for (int c : dialog.controls) {
@@ -236,8 +242,17 @@ LRESULT ControlMessage(int index, UINT message, WPARAM wParam, LPARAM lParam)
         w.text = lParam ? (const char *)lParam : "";
         return TRUE;
     }
-    if (strcasecmp(w.className.c_str(), "msctls_progress32") == 0)
-        return ProgressMessage(w, message, wParam, lParam);
+    if (strcasecmp(w.className.c_str(), "msctls_progress32") == 0) {
+        int before = w.barPos;
+        LRESULT result = ProgressMessage(w, message, wParam, lParam);
+        // The bar's first move on screen, then (at the end) where it stopped.
+        if (State().windows[w.dialog].shown && !w.barNoted && w.barPos != before) {
+            w.barNoted = true;
+            DrawBarState(w);
+            State().windows[w.dialog].drawnChanged = false;
+        }
+        return result;
+    }
     return 0;
 }
 
@@ -630,11 +645,7 @@ const std::vector<SimShownDialog> &SimShownDialogs()
 
 void SimResetDialogs()
 {
-    DialogState &s = State();
-    std::FILE *in = s.in, *out = s.out;
-    s = DialogState();
-    s.in = in;
-    s.out = out;
+    State() = DialogState();
 }
 
 // ------------------------------------------------------------ services
@@ -686,14 +697,13 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     s.shown.push_back(SimShownDialog{s.windows[dialog].name, s.windows[dialog].text, 0});
     if (!s.windows[dialog].ended) {
         Draw(SimDrawDialog(s.windows, dialog));
+        s.windows[dialog].shown = true;
         s.windows[dialog].drawnChanged = false;
     }
     result = RunModalLoop(dialog) ? s.windows[dialog].result : -1;
     int bar = BarOf(s.windows[dialog]);
     if (bar >= 0 && s.windows[dialog].drawnChanged)
-        Draw("  " + SimDrawBar(s.windows[bar], s.windows[bar].cx / 4) + "  at " +
-             std::to_string(s.windows[bar].barPos) + " of " + std::to_string(s.windows[bar].barMin) +
-             ".." + std::to_string(s.windows[bar].barMax) + "\n");
+        DrawBarState(s.windows[bar]);
     Draw("  = " + s.windows[dialog].name + " ends with " + std::to_string((long)result) + "\n");
     s.shown[shown].result = (long)result;
     DestroyDialog(dialog);

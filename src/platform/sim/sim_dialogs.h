@@ -24,12 +24,14 @@ struct SimWindow {
     int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
     // A progress bar's state, as the control starts.
     int barMin = 0, barMax = 100, barPos = 0, barStep = 10;
+    bool barNoted = false;      // its first move on screen was drawn
     // A dialog's state.
     DLGPROC proc = nullptr;
     std::vector<int> controls;  // window indices, in template order
     bool ended = false;
     INT_PTR result = 0;
     int ticks = 0;              // WM_TIMER messages delivered to it
+    bool shown = false;         // drawn on the screen
     bool drawnChanged = false;  // a control changed after the drawing
 };
 

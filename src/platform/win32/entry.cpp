@@ -26,8 +26,9 @@ LPSTR ArgumentsOf(LPSTR line)
 
 }  // namespace
 
-// The loader calls with a stack aligned to 4 bytes only.
-extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup(void)
+// The loader calls with a stack aligned to 4 bytes only, which is all that
+// the build assumes (-mpreferred-stack-boundary=2).
+extern "C" void WinMainCRTStartup(void)
 {
     int result = WinMain(GetModuleHandleA(0), 0, ArgumentsOf(GetCommandLineA()), SW_SHOWDEFAULT);
     ExitProcess((UINT)result);
