@@ -144,6 +144,7 @@ TEST(SimFiles, FindListsOneFolderInItsOrderWithDosPatternRules)
         {"C:\\*.", "Program Files,WINDOWS", ERROR_NO_MORE_FILES},
         {"\\WORK\\*.*", ".,..,Guida.LNK", ERROR_NO_MORE_FILES},
         {"C:\\WINDOWS\\INF\\*.pnf", "", ERROR_FILE_NOT_FOUND},
+        {"C:\\WINDOWS\\*.txt", "", ERROR_FILE_NOT_FOUND},  // con.txt is a device
         {"C:\\WINDOWS\\INF\\", "", ERROR_FILE_NOT_FOUND},
         {"C:\\WINDOWS\\NOPE\\*", "", ERROR_PATH_NOT_FOUND},
         {"C:\\WINDOWS\\..\\*", "", ERROR_FILE_NOT_FOUND},
