@@ -112,9 +112,13 @@ bool Stat(const std::string &hostPath, SimDirEntry *entry)
     return true;
 }
 
+// A host name that Windows could hold as a file name; the others (device
+// names included) are not shown at all.
 bool UsableName(const std::string &name)
 {
-    if (name.empty() || name.size() > 255 || name == "." || name == "..")
+    if (name.empty() || name.size() > 255 || name.find_first_not_of('.') == std::string::npos)
+        return false;
+    if (name.back() == ' ' || name.back() == '.' || SimIsDeviceName(name))
         return false;
     for (char c : name) {
         if (InvalidNameChar((unsigned char)c))

@@ -179,7 +179,7 @@ long WriteString(LPCSTR app, LPCSTR key, LPCSTR string)
     SimPath path;
     std::string text;
     if (!ReadProfile(&path, &text))
-        return ERROR_PATH_NOT_FOUND;
+        return key && string ? ERROR_PATH_NOT_FOUND : ERROR_SUCCESS;  // nothing to delete
     std::vector<Line> lines = SplitLines(text);
     size_t header = 0, after = 0, found = 0;
     bool hasSection = FindSection(lines, app, &header, &after);

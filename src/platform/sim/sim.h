@@ -3,7 +3,8 @@
 //
 // A machine is a folder:
 //   machine.ini    [Machine] Build, WindowsDir, SystemDir, CurrentDir, and
-//                  the failure switches used by tests
+//                  the failure switches used by tests; [Attributes] and
+//                  [Busy] marks on files (docs/machine-format.md)
 //   registry.reg   the whole registry, REGEDIT4 text; read at load, written
 //                  back by SimSaveMachine
 //   drives/C/...   the drives' files (any letter); WIN.INI and WININIT.INI
