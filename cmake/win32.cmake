@@ -17,3 +17,12 @@ target_link_options(br32unin PRIVATE
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections)
 target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32 gcc)
+
+# WINDRIVE.EXE: the Wine suite's helper that finds the program's dialogs by
+# caption and clicks them (tests/wine). A console program, so that its
+# reports reach the suite on standard output; it may use the C library.
+add_executable(windrive ${CMAKE_SOURCE_DIR}/tests/wine/windrive.cpp)
+set_target_properties(windrive PROPERTIES OUTPUT_NAME WINDRIVE SUFFIX ".EXE")
+target_compile_options(windrive PRIVATE -O2 -Wall -Wextra)
+target_link_options(windrive PRIVATE -static -s)
+target_link_libraries(windrive PRIVATE user32)
