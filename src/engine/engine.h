@@ -34,4 +34,50 @@ BOOL AppendText(char *dst, int size, const char *text);
 // Copies text into dst when it fits; returns FALSE otherwise.
 BOOL CopyText(char *dst, int size, const char *text);
 
+// Results of ReadValueText.
+enum {
+    VALUE_TEXT_READ = 0,     // the value's text, terminated inside the buffer
+    VALUE_TEXT_MISSING = 1,  // not read (no such value, or refused): empty text
+    VALUE_TEXT_TOO_LONG = 2  // larger than the buffer: empty text
+};
+
+// Reads a registry value of any type as text into text[0..size-1].
+int ReadValueText(HKEY key, LPCSTR valueName, char *text, int size);
+
+// The number of names before the first empty entry of a file table.
+int CountFileTable(const char (*table)[FILE_NAME_WIDTH]);
+
+// ---------------------------------------------------------- the phases
+// In the order RunUninstall runs them, after the fixed keys.
+
+// Deletes the numbered instance keys that describe the printer.
+void ScanDeviceInstances();
+
+// Writes basePath and the key name of number ("\0007", "\0042", "\1234",
+// "12345") into name, which holds size bytes; FALSE (and name empty) when it
+// would not fit.
+BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, int number);
+
+// Removes the printer's WIN.INI keys and per-port sections.
+void RemoveProfileEntries();
+
+// Deletes the Start-menu shortcuts and their folder.
+void RemoveProgramGroup();
+
+// Deletes the driver files at once from the system directory.
+extern const char g_driverFiles[][FILE_NAME_WIDTH];
+void DeleteDriverFiles(const UninstallRun &run);
+
+// Deletes the driver's INF file: by its contents up to build 950, by its
+// name above.
+void RemoveSetupInformation(const UninstallRun &run);
+
+// Deletes every file of directory matching pattern whose text holds word as
+// a whole word (case-sensitive).
+void DeleteFilesContaining(const char *directory, const char *pattern, const char *word);
+
+// Lists the remaining driver files in WININIT.INI for deletion at restart.
+extern const char g_restartFiles[][FILE_NAME_WIDTH];
+void ScheduleRestartDeletions(const UninstallRun &run);
+
 #endif

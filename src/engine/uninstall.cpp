@@ -73,6 +73,9 @@ void RunUninstall()
     BOOL gateOpen = BuildGateOpen(run.version);
 
     DeleteFixedKeys(gateOpen);
+    ScanDeviceInstances();
+    RemoveProfileEntries();
+    RemoveProgramGroup();
 
     GetSystemDirectoryA(run.systemDir, TEXT_SIZE);
     GetWindowsDirectoryA(run.windowsDir, TEXT_SIZE);
@@ -80,4 +83,8 @@ void RunUninstall()
     // anything behind; the buffers end inside themselves whatever it did.
     run.systemDir[TEXT_SIZE - 1] = 0;
     run.windowsDir[TEXT_SIZE - 1] = 0;
+
+    DeleteDriverFiles(run);
+    RemoveSetupInformation(run);
+    ScheduleRestartDeletions(run);
 }

@@ -56,6 +56,6 @@ unsigned long TextLength(const char *text);
 
 // Writes the decimal digits of n (with a '-' when negative) and a NUL into
 // text, which must hold 12 characters. Returns text.
-char *DecimalText(long n, char *text);
+char *DecimalText(int n, char *text);
 
 #endif

@@ -1,0 +1,122 @@
+// RemoveSetupInformation: the driver's INF file. Windows 95 (build 950 and
+// before) copies it to INF under an OEMn.INF name of its choosing, so those
+// files are searched for one of the driver's file names; later builds keep
+// it in INF\OTHER under its own name.
+#include "engine.h"
+
+namespace {
+
+const char INF_SEARCH_PATTERN[] = "oem*.inf";
+const char INF_MARKER_WORD[] = "BR32STAT.EXE";
+const char INF_OTHER_FILE[] = "BRASCORABRDUNE10.INF";
+
+// The name list starts with room for this many names and doubles when full.
+const int FIRST_NAME_SLOTS = 200;
+// A word of up to 199 bytes is compared; a longer one is read past.
+const int WORD_SIZE = 200;
+
+struct NameList {
+    char *slots;  // slotCount slots of MAX_PATH characters
+    int slotCount;
+    int used;
+};
+
+void CopyBytes(char *dst, const char *src, unsigned long size)
+{
+    for (unsigned long i = 0; i < size; i++)
+        dst[i] = src[i];
+}
+
+// Returns FALSE when the list is full and cannot grow.
+BOOL AddName(NameList &list, char *name)
+{
+    if (list.used == list.slotCount) {
+        unsigned long oldSize = (unsigned long)list.slotCount * MAX_PATH;
+        char *grown = (char *)BlockAlloc(oldSize * 2);
+        if (!grown)
+            return FALSE;
+        CopyBytes(grown, list.slots, oldSize);
+        BlockFree(list.slots);
+        list.slots = grown;
+        list.slotCount *= 2;
+    }
+    // The search fills a fixed array; make sure its name ends inside it.
+    name[MAX_PATH - 1] = 0;
+    CopyText(list.slots + (unsigned long)list.used * MAX_PATH, MAX_PATH, name);
+    list.used++;
+    return TRUE;
+}
+
+BOOL ComposePath(char *path, const char *directory, const char *name)
+{
+    return CopyText(path, TEXT_SIZE, directory) && AppendText(path, TEXT_SIZE, "\\") &&
+           AppendText(path, TEXT_SIZE, name);
+}
+
+BOOL FileHoldsWord(const char *path, const char *word)
+{
+    char read[WORD_SIZE];
+    TEXTSTREAM *stream = TextOpen(path, "r");
+    if (!stream)
+        return FALSE;  // a directory of that name, or a file locked against reading
+    BOOL match = FALSE;
+    int result;
+    while (!match && (result = TextReadWord(stream, read, WORD_SIZE)) != TEXT_NO_WORD) {
+        if (result == TEXT_WORD && lstrcmpA(read, word) == 0)
+            match = TRUE;
+    }
+    TextClose(stream);
+    return match;
+}
+
+}  // namespace
+
+void DeleteFilesContaining(const char *directory, const char *pattern, const char *word)
+{
+    char path[TEXT_SIZE];
+    WIN32_FIND_DATAA found;
+
+    if (!ComposePath(path, directory, pattern))
+        return;
+    NameList list;
+    list.slotCount = FIRST_NAME_SLOTS;
+    list.used = 0;
+    list.slots = (char *)BlockAlloc((unsigned long)FIRST_NAME_SLOTS * MAX_PATH);
+    if (!list.slots)
+        return;
+
+    // Every name is collected, and the search closed, before any file is
+    // opened or deleted, so the deletions cannot disturb the enumeration.
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        BlockFree(list.slots);
+        return;
+    }
+    BOOL room = AddName(list, found.cFileName);
+    while (room && FindNextFileA(search, &found))
+        room = AddName(list, found.cFileName);
+    FindClose(search);
+
+    for (int i = 0; i < list.used; i++) {
+        if (ComposePath(path, directory, list.slots + (unsigned long)i * MAX_PATH) &&
+            FileHoldsWord(path, word))
+            DeleteFileA(path);
+    }
+    BlockFree(list.slots);
+}
+
+void RemoveSetupInformation(const UninstallRun &run)
+{
+    char infPath[TEXT_SIZE];
+
+    if (!CopyText(infPath, TEXT_SIZE, run.windowsDir))
+        return;
+    if (!BuildGateOpen(run.version)) {
+        if (AppendText(infPath, TEXT_SIZE, "\\INF"))
+            DeleteFilesContaining(infPath, INF_SEARCH_PATTERN, INF_MARKER_WORD);
+    } else {
+        if (AppendText(infPath, TEXT_SIZE, "\\INF\\OTHER\\") &&
+            AppendText(infPath, TEXT_SIZE, INF_OTHER_FILE))
+            DeleteFileA(infPath);
+    }
+}

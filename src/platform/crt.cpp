@@ -1,0 +1,269 @@
+// Our text streams and the few other C-library services, one implementation
+// for both platforms (see crt.h for why we do not take a run-time library's).
+//
+// Text mode as the program needs it:
+//   reading  CR LF reads as LF, a lone CR stays, a 0x1A byte ends the text;
+//   "a+"     one 0x1A that ends an existing file is cut off at open, and
+//            every write goes to the end of the file;
+//   writing  every LF goes out as CR LF.
+#include "crt.h"
+#include "platform_io.h"
+
+namespace {
+
+const int READ_BUFFER_SIZE = 16384;
+const int WRITE_BUFFER_SIZE = 1024;
+const int END_OF_TEXT = -1;
+const unsigned char CONTROL_Z = 0x1A;
+
+}  // namespace
+
+struct TEXTSTREAM {
+    FILEIO *file;
+    int atEnd;   // a read met the end of the text
+    int failed;  // a read or a write failed
+    int readPos;
+    int readLen;
+    int writeLen;
+    unsigned char readBuffer[READ_BUFFER_SIZE];
+    unsigned char writeBuffer[WRITE_BUFFER_SIZE];
+};
+
+namespace {
+
+// The next byte of the file as stored, or END_OF_TEXT at its end or on a
+// read error; the byte stays unread.
+int PeekRawByte(TEXTSTREAM *s)
+{
+    if (s->readPos == s->readLen) {
+        if (s->atEnd || s->failed)
+            return END_OF_TEXT;
+        long n = FileIoRead(s->file, s->readBuffer, READ_BUFFER_SIZE);
+        if (n < 0) {
+            s->failed = 1;
+            return END_OF_TEXT;
+        }
+        if (n == 0) {
+            s->atEnd = 1;
+            return END_OF_TEXT;
+        }
+        s->readPos = 0;
+        s->readLen = (int)n;
+    }
+    return s->readBuffer[s->readPos];
+}
+
+// The next character of the text, after the text-mode translation.
+int ReadChar(TEXTSTREAM *s)
+{
+    int c = PeekRawByte(s);
+    if (c == END_OF_TEXT)
+        return END_OF_TEXT;
+    if (c == CONTROL_Z) {
+        // Nothing after it is text; the byte stays where it is.
+        s->atEnd = 1;
+        return END_OF_TEXT;
+    }
+    s->readPos++;
+    if (c == '\r' && PeekRawByte(s) == '\n') {
+        s->readPos++;
+        return '\n';
+    }
+    return c;
+}
+
+int IsSpace(int c)
+{
+    return c == ' ' || (c >= 0x09 && c <= 0x0D);
+}
+
+int FlushWrites(TEXTSTREAM *s)
+{
+    if (s->writeLen > 0) {
+        long n = FileIoWriteAtEnd(s->file, s->writeBuffer, (unsigned long)s->writeLen);
+        if (n != s->writeLen)
+            s->failed = 1;
+        s->writeLen = 0;
+    }
+    return !s->failed;
+}
+
+void PutByte(TEXTSTREAM *s, unsigned char c)
+{
+    if (s->writeLen == WRITE_BUFFER_SIZE)
+        FlushWrites(s);
+    s->writeBuffer[s->writeLen++] = c;
+}
+
+// Cuts one 0x1A that ends the file, as "a+" does before the first write.
+int DropTrailingControlZ(FILEIO *file)
+{
+    long size = FileIoSize(file);
+    if (size < 0)
+        return 0;
+    if (size == 0)
+        return 1;
+    unsigned char last = 0;
+    if (FileIoSeek(file, (unsigned long)size - 1) != 0 || FileIoRead(file, &last, 1) != 1)
+        return 0;
+    if (last == CONTROL_Z && FileIoTruncate(file, (unsigned long)size - 1) != 0)
+        return 0;
+    return FileIoSeek(file, 0) == 0;
+}
+
+int ModeIs(const char *mode, const char *wanted)
+{
+    while (*mode && *mode == *wanted) {
+        mode++;
+        wanted++;
+    }
+    return *mode == 0 && *wanted == 0;
+}
+
+}  // namespace
+
+TEXTSTREAM *TextOpen(const char *path, const char *mode)
+{
+    if (!path || !mode)
+        return 0;
+    FileIoMode ioMode;
+    if (ModeIs(mode, "r"))
+        ioMode = FILEIO_READ;
+    else if (ModeIs(mode, "a+"))
+        ioMode = FILEIO_APPEND;
+    else
+        return 0;
+
+    TEXTSTREAM *s = (TEXTSTREAM *)PlatformAlloc(sizeof(TEXTSTREAM));
+    if (!s)
+        return 0;
+    s->file = FileIoOpen(path, ioMode);
+    if (!s->file) {
+        PlatformFree(s);
+        return 0;
+    }
+    if (ioMode == FILEIO_APPEND && !DropTrailingControlZ(s->file)) {
+        FileIoClose(s->file);
+        PlatformFree(s);
+        return 0;
+    }
+    s->atEnd = 0;
+    s->failed = 0;
+    s->readPos = 0;
+    s->readLen = 0;
+    s->writeLen = 0;
+    return s;
+}
+
+int TextReadWord(TEXTSTREAM *s, char *word, int size)
+{
+    int c;
+    do {
+        c = ReadChar(s);
+    } while (c != END_OF_TEXT && IsSpace(c));
+    if (c == END_OF_TEXT)
+        return TEXT_NO_WORD;
+
+    int length = 0;
+    int tooLong = 0;
+    while (c != END_OF_TEXT && !IsSpace(c)) {
+        if (length < size - 1)
+            word[length++] = (char)c;
+        else
+            tooLong = 1;
+        c = ReadChar(s);
+    }
+    // A word cut short by a failed read is not the word the file holds.
+    if (s->failed) {
+        if (size > 0)
+            word[0] = 0;
+        return TEXT_NO_WORD;
+    }
+    if (tooLong) {
+        if (size > 0)
+            word[0] = 0;
+        return TEXT_WORD_TOO_LONG;
+    }
+    word[length] = 0;
+    return TEXT_WORD;
+}
+
+int TextAtEnd(const TEXTSTREAM *s)
+{
+    return s->atEnd;
+}
+
+int TextFailed(const TEXTSTREAM *s)
+{
+    return s->failed;
+}
+
+int TextWriteLine(TEXTSTREAM *s, const char *line)
+{
+    for (const char *p = line; *p; p++) {
+        if (*p == '\n')
+            PutByte(s, '\r');
+        PutByte(s, (unsigned char)*p);
+    }
+    PutByte(s, '\r');
+    PutByte(s, '\n');
+    return !s->failed;
+}
+
+int TextClose(TEXTSTREAM *s)
+{
+    if (!s)
+        return -1;
+    int ok = FlushWrites(s);
+    if (FileIoClose(s->file) != 0)
+        ok = 0;
+    PlatformFree(s);
+    return ok ? 0 : -1;
+}
+
+void *BlockAlloc(unsigned long size)
+{
+    return PlatformAlloc(size);
+}
+
+void BlockFree(void *block)
+{
+    if (block)
+        PlatformFree(block);
+}
+
+const char *TextFindChar(const char *text, char c)
+{
+    for (; *text; text++) {
+        if (*text == c)
+            return text;
+    }
+    return c == 0 ? text : 0;
+}
+
+unsigned long TextLength(const char *text)
+{
+    unsigned long n = 0;
+    while (text[n])
+        n++;
+    return n;
+}
+
+char *DecimalText(int n, char *text)
+{
+    char digits[12];
+    int count = 0;
+    // Through unsigned arithmetic, so that the most negative number works.
+    unsigned int magnitude = n < 0 ? 0U - (unsigned int)n : (unsigned int)n;
+    do {
+        digits[count++] = (char)('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0 && count < 11);
+    int out = 0;
+    if (n < 0)
+        text[out++] = '-';
+    while (count > 0)
+        text[out++] = digits[--count];
+    text[out] = 0;
+    return text;
+}

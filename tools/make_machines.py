@@ -1,0 +1,602 @@
+#!/usr/bin/env python3
+"""The sample machines, generated from one description.
+
+The printer driver's installation (registry keys, WIN.INI entries, the
+Start-menu group, files) and the decoys around it that a removal must leave
+alone are described once, below. From that description this script writes:
+
+  the machine folders      machines/win98 and machines/win95 (default)
+  --emit-regfile PATH      the driver's installation and the decoys as a
+                           REGEDIT4 file, under the registry's own root names
+                           (HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, ...), for a
+                           Wine prefix or any other real registry
+  --emit-listing PATH      the same installation's files and WIN.INI entries
+                           as JSON (see emit_listing)
+
+Registry keys are described by the root the installer wrote them under. A
+Windows 9x machine stores HKEY_CLASSES_ROOT under HKLM\\SOFTWARE\\Classes,
+HKEY_CURRENT_CONFIG under HKLM\\Config\\0001 and, without user profiles,
+HKEY_CURRENT_USER under HKEY_USERS\\.DEFAULT; the machine folders hold the
+keys there. Texts are code page 1252; files written for Windows end their
+lines in CR LF.
+
+Standard library only. Output is deterministic: running the script twice
+gives the same bytes, and a unit test checks that machines/ is up to date.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import sys
+
+DRIVER = "TINTAVERA Brascora Duneva 10"
+PRODUCT = "TINTAVERA Duneva 10"
+CLSID = "{5c3a7e10-4b21-11d2-8f3a-0061b0d4e2c7}"
+OTHER = "OSTRALIS Jet 400"  # another printer, installed next to ours
+OTHER_CLSID = "{8e21f0a4-17c3-11d1-9a2b-00a0c9e4f611}"
+
+WINDOWS = "C:\\WINDOWS"
+SYSTEM = WINDOWS + "\\SYSTEM"
+PROGRAMS = WINDOWS + "\\Start Menu\\Programs"
+
+PRINT = "System\\CurrentControlSet\\control\\Print"
+MENU_ORDER = ("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder"
+              "\\Start Menu\\&Programs")
+SHELL_FOLDERS = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+
+MACHINES = {
+    # name: (build number, product version text)
+    "win98": (0x040A08AE, "Windows 98"),
+    "win95": (0x040003B6, "Windows 95"),
+}
+
+# The files the driver's installer copies to the system directory: the 18
+# deleted at once, then the five queued for deletion at restart.
+DRIVER_FILES = [
+    "BR3232.DLL", "BR32CT.DLL", "BR32HLP.HLP", "BR32HLP.GID", "BR32TRB.HLP",
+    "BR32TRB.GID", "BR32JNLI.DLL", "BR32JP.DRV", "BR32JPLN.DLL", "BR32LN98.DLL",
+    "BR32RAST.DLL", "BR32RS.DLL", "BR32SHEL.DLL", "BR32STAT.EXE", "BR32FIRM.BIN",
+    "brlaunch.exe", "brlaunch.ini", "brman32.pdf",
+]
+RESTART_FILES = ["BR32TN16.DLL", "BR32TN32.DLL", "BR32LANG.DLL", "BR32PRIN.DLL",
+                 "BR32UNIN.EXE"]
+SHORTCUTS = [
+    "Guida Duneva 10.LNK", "Problemi e soluzioni Duneva 10.LNK",
+    "Monitor Stampante Duneva 10.LNK", "Disinstallazione Duneva 10.LNK",
+    "Manuale Stampante Duneva 10.LNK",
+]
+
+
+# ------------------------------------------------------------ the model
+
+class Part:
+    """One side of a machine: registry keys, WIN.INI entries and files.
+
+    Every item says whether it stays after a run of the uninstaller: the
+    decoys all stay, and so do a few things the installation leaves that
+    the uninstaller does not remove."""
+
+    def __init__(self, stays):
+        self.stays = stays
+        self.keys = []      # (root, path, [(name, kind, data)], stays); name None = default
+        self.profile = []   # (section, key, value, stays); key None = the section itself
+        self.files = []     # (windows path, bytes, stays)
+
+    def key(self, root, path, *values, stays=None):
+        self.keys.append((root, path, list(values), self.stays if stays is None else stays))
+
+    def ini(self, section, *entries, stays=None):
+        stays = self.stays if stays is None else stays
+        if not entries:
+            self.profile.append((section, None, None, stays))
+        for k, v in entries:
+            self.profile.append((section, k, v, stays))
+
+    def file(self, path, data, stays=None):
+        self.files.append((path, data, self.stays if stays is None else stays))
+
+
+def sz(name, text):
+    return (name, "sz", text)
+
+
+def dword(name, n):
+    return (name, "dword", n)
+
+
+def binary(name, data):
+    return (name, "hex", data)
+
+
+def crlf(text):
+    """Text file contents for Windows: code page 1252, CR LF line ends."""
+    return text.replace("\n", "\r\n").encode("cp1252")
+
+
+def program_bytes(name, size=96):
+    """A small stand-in for an executable, DLL or other binary file."""
+    head = b"MZ\x90\x00\x03\x00\x00\x00" + name.encode("cp1252") + b"\x00"
+    body = bytes((i * 37 + len(name)) & 0xFF for i in range(size))
+    return head + body
+
+
+def shortcut_bytes(target):
+    """A small stand-in for a shell link pointing at target."""
+    return (b"L\x00\x00\x00\x01\x14\x02\x00\x00\x00\x00\x00\xc0\x00\x00\x00\x00\x00\x00F"
+            + target.encode("cp1252") + b"\x00")
+
+
+# ------------------------------------------------- the driver's installation
+
+def driver_inf(version_note):
+    return crlf(
+        "; " + DRIVER + " - installazione del driver\n"
+        "[Version]\n"
+        "Signature=\"$CHICAGO$\"\n"
+        "Class=Printer\n"
+        "Provider=%TNT%\n"
+        "LayoutFile=layout.inf\n"
+        "; " + version_note + "\n"
+        "\n"
+        "[Manufacturer]\n"
+        "\"TINTAVERA\"\n"
+        "\n"
+        "[TINTAVERA]\n"
+        "\"" + DRIVER + "\" = BR32JP.DRV, LPTENUM\\BRASCORADUNEVA_10F262\n"
+        "\n"
+        "[BR32JP.DRV]\n"
+        "CopyFiles=@BR32JP.DRV,BR32CORE,BR32STAT\n"
+        "DataFile=BR32JP.DRV\n"
+        "\n"
+        "[BR32STAT]\n"
+        "BR32STAT.EXE\n"
+        "brlaunch.exe\n"
+        "brlaunch.ini\n"
+        "\n"
+        "[BR32CORE]\n"
+        + "".join(name + "\n" for name in DRIVER_FILES
+                  if name not in ("BR32STAT.EXE", "brlaunch.exe", "brlaunch.ini"))
+        + "".join(name + "\n" for name in RESTART_FILES) +
+        "\n"
+        "[Strings]\n"
+        "TNT=\"TINTAVERA\"\n"
+        "Ready=\"La stampante \xe8 pronta\"\n")
+
+
+def driver_installation(build):
+    """Everything the driver's installer leaves on a machine."""
+    p = Part(stays=False)
+    gate_open = (build & 0xFFFF) > 950
+
+    # The shell extension, registered as a class and as a printer menu handler.
+    p.key("HKCR", "CLSID\\" + CLSID, sz(None, PRODUCT + " Shell Extension"))
+    p.key("HKCR", "CLSID\\" + CLSID + "\\InProcServer32",
+          sz(None, SYSTEM + "\\BR32SHEL.DLL"), sz("ThreadingModel", "Apartment"))
+    p.key("HKCR", "Printers\\shellex\\ContextMenuHandlers\\" + PRODUCT + " Shell Extension",
+          sz(None, CLSID))
+
+    # The printer, its driver, print processor and language monitor.
+    p.key("HKCC", PRINT + "\\Printers\\" + DRIVER,
+          sz("Port", "LPT1:"), dword("Attributes", 0x00000000))
+    p.key("HKLM", PRINT + "\\Printers\\" + DRIVER,
+          sz("Name", DRIVER), sz("Port", "LPT1:"), sz("Printer Driver", DRIVER),
+          sz("Print Processor", PRODUCT + " PrintProcessor"), sz("Default Devmode", ""),
+          dword("Attributes", 0x00000000), dword("Priority", 1), dword("StartTime", 0),
+          dword("UntilTime", 0), dword("Status", 0))
+    p.key("HKLM", PRINT + "\\Printers\\" + DRIVER + "\\PrinterDriverData",
+          binary("Options", bytes([1, 0, 0, 0, 0x2c, 1, 0, 0])))
+    drivers = PRINT + "\\Environments\\Windows 4.0\\Drivers\\" + DRIVER
+    p.key("HKLM", drivers,
+          sz("Driver", "BR32JP.DRV"), sz("Data File", "BR32JP.DRV"),
+          sz("Configuration File", "BR32JP.DRV"), sz("Help File", "BR32HLP.HLP"),
+          sz("Monitor", PRODUCT + " LanguageMonitor"), sz("Datatype", "EMF"),
+          dword("Version", 0x400))
+    p.key("HKLM", drivers + "\\Dependent Files",
+          sz("BR32RAST.DLL", ""), sz("BR32RS.DLL", ""), sz("BR32CT.DLL", ""))
+    p.key("HKLM", PRINT + "\\Environments\\Windows 4.0\\Print Processors\\"
+          + PRODUCT + " PrintProcessor", sz("Driver", "BR32PRIN.DLL"))
+    p.key("HKLM", PRINT + "\\Monitors\\" + PRODUCT + " LanguageMonitor",
+          sz("Driver", "BR32LANG.DLL"))
+
+    # The Plug and Play device on the parallel port, its root-enumerated
+    # instance and its printer-class instance.
+    p.key("HKLM", "Enum\\LPTENUM\\BRASCORADUNEVA_10F262",)
+    p.key("HKLM", "Enum\\LPTENUM\\BRASCORADUNEVA_10F262\\0000",
+          sz("DeviceDesc", DRIVER), sz("Class", "Printer"), sz("Driver", "Printer\\0001"),
+          sz("HardwareID", "LPTENUM\\BRASCORADUNEVA_10F262"), sz("Mfg", "TINTAVERA"))
+    p.key("HKLM", "Enum\\Root\\printer\\0000",
+          sz("DeviceDesc", DRIVER), sz("Class", "Printer"), sz("Driver", "Printer\\0001"),
+          sz("FriendlyName", DRIVER), sz("Mfg", "TINTAVERA"))
+    p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer\\0001",
+          sz("DriverDesc", DRIVER), sz("DevLoader", "*SPOOLER"),
+          sz("InfPath", "BRASCORABRDUNE10.INF" if gate_open else "OEM3.INF"),
+          sz("InfSection", "BR32JP.DRV"), sz("ProviderName", "TINTAVERA"))
+    p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer\\0001\\Default",
+          sz("Port", "LPT1:"))
+
+    # Start-menu order of the program group (HKEY_USERS\.DEFAULT is where a
+    # machine without user profiles keeps HKEY_CURRENT_USER) and the
+    # printer's share record.
+    # Up to build 950 these three are left in place.
+    order = binary("Order", bytes([8, 0, 0, 0, 2, 0, 0, 0, 0x3a, 0, 0, 0]))
+    gated = not gate_open
+    p.key("HKU", ".DEFAULT\\" + MENU_ORDER + "\\" + PRODUCT, order, stays=gated)
+    p.key("HKCU", MENU_ORDER + "\\" + PRODUCT, order, stays=gated)
+    p.key("HKLM", "Security\\Access\\PRINT\\" + DRIVER,
+          dword("*", 0x000000B7), dword("Flags", 0), stays=gated)
+
+    # WIN.INI: the printer is the default printer, on LPT1, with three
+    # per-port sections of settings.
+    # The default-printer line is not the uninstaller's to remove.
+    p.ini("windows", ("device", DRIVER + ",BR32jp,LPT1:"), stays=True)
+    p.ini("Devices", (DRIVER, "BR32jp,LPT1:"))
+    p.ini("PrinterPorts", (DRIVER, "BR32jp,LPT1:,15,45"))
+    p.ini(DRIVER + "-LPT1", ("Orientation", "1"), ("PaperSize", "9"), ("Quality", "360"))
+    p.ini(DRIVER + "-FILE", ("Orientation", "1"), ("PaperSize", "9"))
+    p.ini(DRIVER + "-LPT2", ("Orientation", "2"))
+
+    # Files: the driver files, the Start-menu group, the INF file.
+    for name in DRIVER_FILES:
+        p.file(SYSTEM + "\\" + name, program_bytes(name))
+    for name in RESTART_FILES:  # deleted by Windows at its next start
+        p.file(SYSTEM + "\\" + name, program_bytes(name), stays=True)
+    group = PROGRAMS + "\\" + PRODUCT
+    targets = [SYSTEM + "\\BR32HLP.HLP", SYSTEM + "\\BR32TRB.HLP", SYSTEM + "\\BR32STAT.EXE",
+               SYSTEM + "\\BR32UNIN.EXE", SYSTEM + "\\brman32.pdf"]
+    for name, target in zip(SHORTCUTS, targets):
+        p.file(group + "\\" + name, shortcut_bytes(target))
+    if gate_open:
+        p.file(WINDOWS + "\\INF\\OTHER\\BRASCORABRDUNE10.INF", driver_inf("Windows 98"))
+    else:
+        # Windows 95 keeps the INF under a name of its own choosing.
+        p.file(WINDOWS + "\\INF\\OEM3.INF", driver_inf("Windows 95"))
+    return p
+
+
+# ------------------------------------------------------------- the decoys
+
+def other_inf(printer, copy_line):
+    return crlf(
+        "; " + printer + "\n"
+        "[Version]\n"
+        "Signature=\"$CHICAGO$\"\n"
+        "Class=Printer\n"
+        "\n"
+        "[OSJET4.DRV]\n"
+        "CopyFiles=OSJET4_FILES\n"
+        "\n"
+        "[OSJET4_FILES]\n"
+        "OSJET4.DRV\n"
+        "OSJET4UI.DLL\n"
+        + copy_line +
+        "\n"
+        "[Strings]\n"
+        "Ready=\"Pronto\"\n")
+
+
+def decoys(build):
+    """Things that look like the driver's, or sit next to them, and must stay."""
+    p = Part(stays=True)
+    gate_open = (build & 0xFFFF) > 950
+
+    # Another printer, installed the same way.
+    p.key("HKCR", "CLSID\\" + OTHER_CLSID, sz(None, "OSTRALIS Shell Extension"))
+    p.key("HKCR", "CLSID\\" + OTHER_CLSID + "\\InProcServer32",
+          sz(None, SYSTEM + "\\OSJET4UI.DLL"))
+    p.key("HKCR", "Printers\\shellex\\ContextMenuHandlers\\OSTRALIS Shell Extension",
+          sz(None, OTHER_CLSID))
+    p.key("HKCC", PRINT + "\\Printers\\" + OTHER, sz("Port", "LPT2:"))
+    p.key("HKLM", PRINT + "\\Printers\\" + OTHER,
+          sz("Name", OTHER), sz("Port", "LPT2:"), sz("Printer Driver", OTHER),
+          dword("Attributes", 0))
+    p.key("HKLM", PRINT + "\\Environments\\Windows 4.0\\Drivers\\" + OTHER,
+          sz("Driver", "OSJET4.DRV"), sz("Data File", "OSJET4.DRV"))
+    p.key("HKLM", PRINT + "\\Environments\\Windows 4.0\\Drivers\\Generic / Text Only",
+          sz("Driver", "UNIDRV.DLL"), sz("Data File", "TTY.DRV"))
+    p.key("HKLM", PRINT + "\\Monitors\\Local Port", sz("Driver", "localmon.dll"))
+    p.key("HKLM", PRINT + "\\Monitors\\OSTRALIS Jet Monitor", sz("Driver", "OSJETMON.DLL"))
+    p.key("HKLM", "Enum\\LPTENUM\\OSTRALISJET_4001A",)
+    p.key("HKLM", "Enum\\LPTENUM\\OSTRALISJET_4001A\\0000",
+          sz("DeviceDesc", OTHER), sz("Class", "Printer"))
+    p.key("HKLM", "Security\\Access\\PRINT\\" + OTHER, dword("*", 0x000000B7))
+    p.key("HKU", ".DEFAULT\\" + MENU_ORDER + "\\Accessori",
+          binary("Order", bytes([8, 0, 0, 0, 1, 0, 0, 0])))
+
+    # Instance keys around ours. Enum\Root\printer\0001 names the driver only
+    # in FriendlyName; 0002 differs in letter case; class instance 0002 has a
+    # trailing blank. None of them describes the printer in the value the
+    # scan compares.
+    p.key("HKLM", "Enum\\Root\\printer\\0001",
+          sz("DeviceDesc", OTHER), sz("FriendlyName", DRIVER), sz("Class", "Printer"),
+          sz("Driver", "Printer\\0000"))
+    p.key("HKLM", "Enum\\Root\\printer\\0002",
+          sz("DeviceDesc", DRIVER.lower()), sz("Class", "Printer"),
+          sz("Driver", "Printer\\0002"))
+    p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer",
+          sz(None, "Stampanti"), sz("Icon", "-501"), sz("Installer", "MSPRINT.DLL"))
+    p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer\\0000",
+          sz("DriverDesc", OTHER), sz("InfPath", "OEM0.INF"))
+    p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer\\0002",
+          sz("DriverDesc", DRIVER + " "), sz("InfPath", "OEM1.INF"))
+
+    p.ini("Devices", (OTHER, "OSJET4,LPT2:"))
+    p.ini("PrinterPorts", (OTHER, "OSJET4,LPT2:,15,45"))
+    p.ini(OTHER + "-LPT2", ("Orientation", "1"))
+    p.ini(DRIVER + "-COM1", ("Orientation", "1"))
+
+    for name in ["OSJET4.DRV", "OSJET4UI.DLL", "OSJETMON.DLL", "BR32JP.DRV.BAK", "brlaunch.log"]:
+        p.file(SYSTEM + "\\" + name, program_bytes(name))
+    p.file(PROGRAMS + "\\" + OTHER + "\\Guida " + OTHER + ".LNK",
+           shortcut_bytes(SYSTEM + "\\OSJET4.HLP"))
+    # A group folder of the product's name elsewhere, and one more file in
+    # another program's folder named like a shortcut of ours.
+    p.file(WINDOWS + "\\Start Menu\\" + PRODUCT + "\\Leggimi.txt", crlf("Leggimi\n"))
+    p.file(PROGRAMS + "\\Accessori\\Guida Duneva 10.LNK", shortcut_bytes(SYSTEM + "\\X.HLP"))
+
+    # INF files. On Windows 95 only the one holding BR32STAT.EXE as a word of
+    # its own goes; on Windows 98 no OEM file is even read.
+    inf = WINDOWS + "\\INF\\"
+    p.file(inf + "OEM0.INF", other_inf(OTHER, ""))
+    p.file(inf + "oem1.inf", other_inf("OSTRALIS utility", "BR32STAT.EXE,,,\n"))
+    p.file(inf + "Oem2.INF", other_inf("OSTRALIS viewer", "\"BR32STAT.EXE\"\n"))
+    p.file(inf + "oem4.INF", other_inf("OSTRALIS monitor", "br32stat.exe\n"))
+    p.file(inf + "OEM5.INF", other_inf("OSTRALIS fonts", "BR32STAT.EXE=1\n"))
+    p.file(inf + "OEM6.PNF", b"PNF\x01\x01\x00BR32STAT.EXE\x00")
+    p.file(inf + "MSPRINT.INF", crlf("[Version]\nSignature=\"$CHICAGO$\"\nClass=Printer\n"))
+    if gate_open:
+        p.file(inf + "OTHER\\OSTRALISJET400.INF", other_inf(OTHER, "BR32STAT.EXE\n"))
+        # An older copy of the driver's INF: the gate is open, so it stays.
+        p.file(inf + "OEM3.INF", driver_inf("Windows 95"))
+    return p
+
+
+# --------------------------------------------------------- the rest of Windows
+
+def base_system(build, version_text):
+    p = Part(stays=True)
+    major, minor, number = (build >> 24) & 0xFF, (build >> 16) & 0xFF, build & 0xFFFF
+    version_number = "%d.%02d.%d" % (major, minor, number)
+
+    cv = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+    p.key("HKLM", cv,
+          sz("SystemRoot", WINDOWS), sz("ProgramFilesDir", "C:\\Programmi"),
+          sz("Version", version_text), sz("VersionNumber", version_number),
+          sz("ProductName", "Microsoft " + version_text), sz("RegisteredOwner", "Utente"))
+    p.key("HKLM", cv + "\\Uninstall\\" + PRODUCT,
+          sz("DisplayName", PRODUCT), sz("UninstallString", SYSTEM + "\\BR32UNIN.EXE"))
+    p.key("HKLM", cv + "\\Uninstall\\OSTRALIS Jet 400", sz("DisplayName", OTHER))
+    p.key("HKLM", "SOFTWARE\\Classes\\.txt", sz(None, "txtfile"))
+    p.key("HKLM", "SOFTWARE\\Classes\\txtfile\\shell\\open\\command",
+          sz(None, WINDOWS + "\\NOTEPAD.EXE %1"))
+    p.key("HKLM", "Config\\0001\\Display\\Settings", sz("Resolution", "800,600"))
+    p.key("HKLM", "Enum\\Root\\*PNP0C01\\0000", sz("DeviceDesc", "Risorse della scheda madre"))
+    p.key("HKLM", "Enum\\LPTENUM",)
+    p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Display\\0000",
+          sz("DriverDesc", "Scheda video standard (VGA)"))
+    p.key("HKLM", PRINT, sz("Default", OTHER))
+    p.key("HKLM", PRINT + "\\Environments\\Windows 4.0", sz("Directory", "CHICAGO"))
+    p.key("HKLM", PRINT + "\\Environments\\Windows 4.0\\Print Processors\\WinPrint",
+          sz("Driver", "WINPRINT.DLL"))
+    p.key("HKCU", SHELL_FOLDERS,
+          sz("Desktop", WINDOWS + "\\Desktop"), sz("Programs", PROGRAMS),
+          sz("Start Menu", WINDOWS + "\\Start Menu"),
+          sz("Startup", PROGRAMS + "\\Esecuzione automatica"),
+          sz("Fonts", WINDOWS + "\\Fonts"))
+    p.key("HKCU", "Control Panel\\Desktop", sz("Wallpaper", "(None)"))
+
+    p.ini("windows", ("load", ""), ("run", ""), ("NullPort", "None"))
+    p.ini("Desktop", ("Wallpaper", "(None)"), ("TileWallpaper", "1"))
+    p.ini("intl", ("iCountry", "39"), ("sCountry", "Italia"), ("sLanguage", "ita"))
+    p.ini("Ports", ("LPT1:", ""), ("LPT2:", ""), ("COM1:", "9600,n,8,1,x"), ("FILE:", ""))
+    p.ini("fonts", ("Arial (TrueType)", "ARIAL.TTF"))
+    p.ini("Devices")
+    p.ini("PrinterPorts")
+
+    p.file(WINDOWS + "\\SYSTEM.INI", crlf(
+        "[boot]\nshell=Explorer.exe\nsystem.drv=system.drv\n\n"
+        "[386Enh]\ndevice=*vpd\n\n[drivers]\nwave=mmsound.drv\n"))
+    p.file(WINDOWS + "\\CONTROL.INI", crlf("[current]\ncolor schemes=Standard di Windows\n"))
+    p.file(WINDOWS + "\\NOTEPAD.EXE", program_bytes("NOTEPAD.EXE"))
+    p.file(WINDOWS + "\\EXPLORER.EXE", program_bytes("EXPLORER.EXE"))
+    for name in ["KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "COMCTL32.DLL",
+                 "UNIDRV.DLL", "TTY.DRV", "WINPRINT.DLL", "MSPRINT.DLL"]:
+        p.file(SYSTEM + "\\" + name, program_bytes(name))
+    p.file(PROGRAMS + "\\Accessori\\Blocco note.lnk", shortcut_bytes(WINDOWS + "\\NOTEPAD.EXE"))
+    p.file(PROGRAMS + "\\Prompt di MS-DOS.pif", b"\x00\x78MS-DOS\x00")
+    p.file(WINDOWS + "\\Desktop\\Risorse del computer.lnk", shortcut_bytes(WINDOWS))
+    p.file("C:\\AUTOEXEC.BAT", crlf("@ECHO OFF\nSET TEMP=C:\\WINDOWS\\TEMP\n"))
+    p.file("C:\\CONFIG.SYS", crlf("DEVICE=C:\\WINDOWS\\HIMEM.SYS\n"))
+    p.file(WINDOWS + "\\TEMP\\~DF1A2B.TMP", b"\x00" * 16)
+    return p
+
+
+def machine(name):
+    """The three parts of a sample machine."""
+    build, version_text = MACHINES[name]
+    return [base_system(build, version_text), driver_installation(build), decoys(build)]
+
+
+# ----------------------------------------------------------- the registry
+
+WIN9X_STORAGE = {
+    "HKLM": "HKEY_LOCAL_MACHINE",
+    "HKU": "HKEY_USERS",
+    "HKCR": "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes",
+    "HKCC": "HKEY_LOCAL_MACHINE\\Config\\0001",
+    "HKCU": "HKEY_USERS\\.DEFAULT",
+}
+ROOT_NAMES = {
+    "HKLM": "HKEY_LOCAL_MACHINE",
+    "HKU": "HKEY_USERS",
+    "HKCR": "HKEY_CLASSES_ROOT",
+    "HKCC": "HKEY_CURRENT_CONFIG",
+    "HKCU": "HKEY_CURRENT_USER",
+}
+
+
+class KeyNode:
+    def __init__(self, name):
+        self.name = name
+        self.children = {}  # lower-case name -> KeyNode, in insertion order
+        self.values = {}    # lower-case name (or "") -> (name, kind, data)
+
+
+def build_tree(parts, roots):
+    """Merges the parts' keys into one tree; keys that meet in storage merge."""
+    top = KeyNode("")
+    for part in parts:
+        for root, path, values, _ in part.keys:
+            node = top
+            for component in (roots[root] + "\\" + path).split("\\"):
+                node = node.children.setdefault(component.lower(), KeyNode(component))
+            for name, kind, data in values:
+                node.values[(name or "").lower()] = (name, kind, data)
+    return top
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_value(name, kind, data):
+    left = "@" if name is None else reg_string(name)
+    if kind == "sz":
+        right = reg_string(data)
+    elif kind == "dword":
+        right = "dword:%08x" % data
+    else:
+        right = "hex:" + ",".join("%02x" % b for b in data)
+    return left + "=" + right
+
+
+def regedit4(parts, roots):
+    lines = ["REGEDIT4", ""]
+
+    def walk(node, path):
+        lines.append("[" + path + "]")
+        lines.extend(reg_value(*v) for v in node.values.values())
+        lines.append("")
+        for child in node.children.values():
+            walk(child, path + "\\" + child.name)
+
+    # The roots themselves always exist; their sections would say nothing.
+    for root in build_tree(parts, roots).children.values():
+        for child in root.children.values():
+            walk(child, root.name + "\\" + child.name)
+    return crlf("\n".join(lines) + "\n")
+
+
+# ---------------------------------------------------------------- WIN.INI
+
+def win_ini(parts):
+    sections = {}  # lower-case name -> (name, [(key, value)]), in first-seen order
+    for part in parts:
+        for section, key, value, _ in part.profile:
+            entry = sections.setdefault(section.lower(), (section, []))
+            if key is not None:
+                entry[1].append((key, value))
+    text = ""
+    for name, entries in sections.values():
+        text += "[" + name + "]\n" + "".join(k + "=" + v + "\n" for k, v in entries) + "\n"
+    return crlf(text)
+
+
+# ------------------------------------------------------------ the writers
+
+def host_path(folder, windows_path):
+    drive, rest = windows_path.split(":\\", 1)
+    return os.path.join(folder, "drives", drive.upper(), *rest.split("\\"))
+
+
+def write_bytes(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def write_machine_folder(folder, name):
+    """A machine folder for the simulated machine (docs/machine-format.md)."""
+    build, _ = MACHINES[name]
+    parts = machine(name)
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    write_bytes(os.path.join(folder, "machine.ini"), crlf(
+        "[Machine]\n"
+        "Build=0x%08X\n"
+        "WindowsDir=%s\n"
+        "SystemDir=%s\n"
+        "CurrentDir=C:\\\n" % (build, WINDOWS, SYSTEM)))
+    write_bytes(os.path.join(folder, "registry.reg"), regedit4(parts, WIN9X_STORAGE))
+    write_bytes(host_path(folder, WINDOWS + "\\WIN.INI"), win_ini(parts))
+    for part in parts:
+        for path, data, _ in part.files:
+            write_bytes(host_path(folder, path), data)
+
+
+def emit_regfile(path, name):
+    """The driver's installation and the decoys, under their own root names."""
+    parts = machine(name)[1:]
+    write_bytes(path, regedit4(parts, ROOT_NAMES))
+
+
+def emit_listing(path, name):
+    """JSON for checking a run on another machine:
+      {"machine", "build", "windows_dir", "system_dir",
+       "registry": [{"root", "path", "role", "after_run"}],
+       "win_ini":  [{"section", "key", "value", "role", "after_run"}],
+       "files":    [{"path", "role", "after_run", "size", "hex"}],
+       "folders":  [{"path", "role", "after_run"}]}
+    role: "driver" (the installation) or "decoy"; after_run: "gone" or
+    "kept". Roots are the registry's own names (HKEY_CURRENT_USER, ...). A
+    win_ini item whose key is null stands for its section as a whole."""
+    build, _ = MACHINES[name]
+    _, installation, decoy = machine(name)
+    listing = {"machine": name, "build": build, "windows_dir": WINDOWS, "system_dir": SYSTEM,
+               "registry": [], "win_ini": [], "files": [],
+               "folders": [{"path": PROGRAMS + "\\" + PRODUCT, "role": "driver",
+                            "after_run": "gone"}]}
+
+    def after(stays):
+        return "kept" if stays else "gone"
+
+    for role, part in (("driver", installation), ("decoy", decoy)):
+        for root, key_path, _, stays in part.keys:
+            listing["registry"].append({"root": ROOT_NAMES[root], "path": key_path,
+                                        "role": role, "after_run": after(stays)})
+        for section, key, value, stays in part.profile:
+            listing["win_ini"].append({"section": section, "key": key, "value": value,
+                                       "role": role, "after_run": after(stays)})
+        for file_path, data, stays in part.files:
+            listing["files"].append({"path": file_path, "role": role,
+                                     "after_run": after(stays), "size": len(data),
+                                     "hex": data.hex()})
+    write_bytes(path, (json.dumps(listing, indent=1) + "\n").encode("ascii"))
+
+
+def main(argv):
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--out", default=os.path.join(here, "..", "machines"),
+                        help="where to write the machine folders (default: machines/)")
+    parser.add_argument("--machine", choices=sorted(MACHINES), default="win98",
+                        help="the machine for --emit-regfile and --emit-listing")
+    parser.add_argument("--emit-regfile", metavar="PATH",
+                        help="write the installation and decoys as REGEDIT4 and stop")
+    parser.add_argument("--emit-listing", metavar="PATH",
+                        help="write the installation's files and WIN.INI entries as JSON")
+    args = parser.parse_args(argv)
+
+    if args.emit_regfile or args.emit_listing:
+        if args.emit_regfile:
+            emit_regfile(args.emit_regfile, args.machine)
+        if args.emit_listing:
+            emit_listing(args.emit_listing, args.machine)
+        return 0
+    for name in sorted(MACHINES):
+        write_machine_folder(os.path.join(args.out, name), name)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
