@@ -26,3 +26,12 @@ target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32 gcc)
 add_custom_command(TARGET br32unin POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:br32unin> -P ${CMAKE_SOURCE_DIR}/cmake/print_size.cmake
   VERBATIM)
+
+# WINDRIVE.EXE: the Wine suite's helper that finds the program's dialogs by
+# caption and clicks them (tests/wine). A console program, so that its
+# reports reach the suite on standard output; it may use the C library.
+add_executable(windrive ${CMAKE_SOURCE_DIR}/tests/wine/windrive.cpp)
+set_target_properties(windrive PROPERTIES OUTPUT_NAME WINDRIVE SUFFIX ".EXE")
+target_compile_options(windrive PRIVATE -O2 -Wall -Wextra)
+target_link_options(windrive PRIVATE -static -s)
+target_link_libraries(windrive PRIVATE user32)
