@@ -18,6 +18,11 @@
 //   dump CAPTION TIMEOUT          prints the dialog and its controls: id,
 //                                 class, styles, screen rectangle and the
 //                                 text as hex bytes of the ANSI code page
+//   volatilekey KEY [NAME TYPE DATA]...
+//                                 creates KEY (HKEY_CURRENT_CONFIG\... and
+//                                 the other root names) as a volatile key,
+//                                 with values: NAME "@" for the default
+//                                 value, TYPE sz, dword (hex) or hex (bytes)
 // Known limits: the first dialog with the caption wins; texts longer than
 // 1023 bytes are cut.
 #include <windows.h>
@@ -130,6 +135,67 @@ BOOL FindCloseBox(HWND hwnd, POINT *pt)
     return FALSE;
 }
 
+struct RootName {
+    const char *name;
+    HKEY key;
+};
+
+const RootName g_roots[] = {
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {"", NULL},
+};
+
+// Wine builds HKEY_CURRENT_CONFIG\System at every start as a volatile key,
+// and a volatile key takes only volatile subkeys: the suite recreates the
+// driver's keys there in each session, before the program runs.
+int CreateVolatileKey(int argc, char **argv)
+{
+    const char *full = argv[2];
+    const char *slash = strchr(full, '\\');
+    if (!slash)
+        return 3;
+    HKEY root = NULL;
+    for (int i = 0; g_roots[i].key; i++) {
+        if (strlen(g_roots[i].name) == (size_t)(slash - full) &&
+            _strnicmp(full, g_roots[i].name, slash - full) == 0)
+            root = g_roots[i].key;
+    }
+    HKEY key;
+    if (!root || RegCreateKeyExA(root, slash + 1, 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                 NULL, &key, NULL) != ERROR_SUCCESS) {
+        fprintf(stderr, "windrive: cannot create volatile key %s\n", full);
+        return 1;
+    }
+    int rc = 0;
+    for (int i = 3; i + 2 < argc; i += 3) {
+        const char *name = strcmp(argv[i], "@") == 0 ? NULL : argv[i];
+        const char *type = argv[i + 1];
+        const char *data = argv[i + 2];
+        LONG err;
+        if (strcmp(type, "sz") == 0) {
+            err = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)data, strlen(data) + 1);
+        } else if (strcmp(type, "dword") == 0) {
+            DWORD n = strtoul(data, NULL, 16);
+            err = RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&n, sizeof n);
+        } else {
+            BYTE bytes[512];
+            DWORD size = 0;
+            for (; data[0] && data[1] && size < sizeof bytes; data += 2) {
+                char pair[3] = {data[0], data[1], 0};
+                bytes[size++] = (BYTE)strtoul(pair, NULL, 16);
+            }
+            err = RegSetValueExA(key, name, 0, REG_BINARY, bytes, size);
+        }
+        if (err != ERROR_SUCCESS) {
+            fprintf(stderr, "windrive: cannot set %s in %s\n", argv[i], full);
+            rc = 1;
+        }
+    }
+    RegCloseKey(key);
+    return rc;
+}
+
 int Usage()
 {
     fprintf(stderr, "usage: windrive wait|gone|close|closebox|dump CAPTION TIMEOUT\n"
@@ -141,6 +207,8 @@ int Usage()
 
 int main(int argc, char **argv)
 {
+    if (argc >= 3 && strcmp(argv[1], "volatilekey") == 0)
+        return CreateVolatileKey(argc, argv);
     if (argc < 4)
         return Usage();
     const char *command = argv[1];
