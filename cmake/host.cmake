@@ -43,3 +43,13 @@ if(Python3_FOUND)
   add_test(NAME generated_icon
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py --check)
 endif()
+
+# Benchmarks (Google Benchmark): a separate program, not a test; see
+# docs/benchmarks.md.
+find_package(benchmark QUIET)
+file(GLOB BR_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+if(benchmark_FOUND AND BR_BENCH_SOURCES)
+  add_executable(br_bench ${BR_BENCH_SOURCES})
+  target_link_libraries(br_bench PRIVATE br_program benchmark::benchmark)
+  target_compile_definitions(br_bench PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endif()

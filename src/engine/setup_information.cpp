@@ -57,7 +57,21 @@ BOOL ComposePath(char *path, const char *directory, const char *name)
            AppendText(path, TEXT_SIZE, name);
 }
 
-BOOL FileHoldsWord(const char *path, const char *word)
+// Only a word as long as the marker, and starting as it does, can equal it.
+// A file holds tens of thousands of words: the others are passed over here
+// rather than with a call each.
+BOOL MayBeWord(const char *read, const char *word, int length)
+{
+    if (read[0] != word[0])
+        return FALSE;
+    for (int i = 0; i < length; i++) {
+        if (read[i] == 0)
+            return FALSE;
+    }
+    return read[length] == 0;
+}
+
+BOOL FileHoldsWord(const char *path, const char *word, int length)
 {
     char read[WORD_SIZE];
     TEXTSTREAM *stream = TextOpen(path, "r");
@@ -66,7 +80,7 @@ BOOL FileHoldsWord(const char *path, const char *word)
     BOOL match = FALSE;
     int result;
     while (!match && (result = TextReadWord(stream, read, WORD_SIZE)) != TEXT_NO_WORD) {
-        if (result == TEXT_WORD && lstrcmpA(read, word) == 0)
+        if (result == TEXT_WORD && MayBeWord(read, word, length) && lstrcmpA(read, word) == 0)
             match = TRUE;
     }
     TextClose(stream);
@@ -80,7 +94,8 @@ void DeleteFilesContaining(const char *directory, const char *pattern, const cha
     char path[TEXT_SIZE];
     WIN32_FIND_DATAA found;
 
-    if (!ComposePath(path, directory, pattern))
+    int length = lstrlenA(word);
+    if (length <= 0 || length >= WORD_SIZE || !ComposePath(path, directory, pattern))
         return;
     NameList list;
     list.slotCount = FIRST_NAME_SLOTS;
@@ -103,7 +118,7 @@ void DeleteFilesContaining(const char *directory, const char *pattern, const cha
 
     for (int i = 0; i < list.used; i++) {
         if (ComposePath(path, directory, list.slots + (unsigned long)i * MAX_PATH) &&
-            FileHoldsWord(path, word))
+            FileHoldsWord(path, word, length))
             DeleteFileA(path);
     }
     BlockFree(list.slots);

@@ -2,7 +2,8 @@
 // for both platforms (see crt.h for why we do not take a run-time library's).
 //
 // Text mode as the program needs it:
-//   reading  CR LF reads as LF, a lone CR stays, a 0x1A byte ends the text;
+//   reading  a 0x1A byte ends the text; words end at white space, which CR
+//            and LF both are, so CR LF needs no translation for them;
 //   "a+"     one 0x1A that ends an existing file is cut off at open, and
 //            every write goes to the end of the file;
 //   writing  every LF goes out as CR LF.
@@ -13,7 +14,6 @@ namespace {
 
 const int READ_BUFFER_SIZE = 16384;
 const int WRITE_BUFFER_SIZE = 1024;
-const int END_OF_TEXT = -1;
 const unsigned char CONTROL_Z = 0x1A;
 
 }  // namespace
@@ -31,50 +31,41 @@ struct TEXTSTREAM {
 
 namespace {
 
-// The next byte of the file as stored, or END_OF_TEXT at its end or on a
-// read error; the byte stays unread.
-int PeekRawByte(TEXTSTREAM *s)
+// Makes the buffer hold unread bytes. Returns 0 at the end of the file or
+// on a read error, with the flag that says which.
+int FillBuffer(TEXTSTREAM *s)
 {
-    if (s->readPos == s->readLen) {
-        if (s->atEnd || s->failed)
-            return END_OF_TEXT;
-        long n = FileIoRead(s->file, s->readBuffer, READ_BUFFER_SIZE);
-        if (n < 0) {
-            s->failed = 1;
-            return END_OF_TEXT;
-        }
-        if (n == 0) {
-            s->atEnd = 1;
-            return END_OF_TEXT;
-        }
-        s->readPos = 0;
-        s->readLen = (int)n;
+    if (s->readPos < s->readLen)
+        return 1;
+    if (s->atEnd || s->failed)
+        return 0;
+    long n = FileIoRead(s->file, s->readBuffer, READ_BUFFER_SIZE);
+    if (n < 0) {
+        s->failed = 1;
+        return 0;
     }
-    return s->readBuffer[s->readPos];
-}
-
-// The next character of the text, after the text-mode translation.
-int ReadChar(TEXTSTREAM *s)
-{
-    int c = PeekRawByte(s);
-    if (c == END_OF_TEXT)
-        return END_OF_TEXT;
-    if (c == CONTROL_Z) {
-        // Nothing after it is text; the byte stays where it is.
+    if (n == 0) {
         s->atEnd = 1;
-        return END_OF_TEXT;
+        return 0;
     }
-    s->readPos++;
-    if (c == '\r' && PeekRawByte(s) == '\n') {
-        s->readPos++;
-        return '\n';
-    }
-    return c;
+    s->readPos = 0;
+    s->readLen = (int)n;
+    return 1;
 }
 
-int IsSpace(int c)
+// White space between words: TAB, LF, VT, FF, CR and the blank. CR LF and a
+// lone CR are both white space, so a word reads the same whether or not the
+// text-mode translation of CR LF has been made.
+inline int IsSpace(unsigned char c)
 {
-    return c == ' ' || (c >= 0x09 && c <= 0x0D);
+    return c == ' ' || (unsigned char)(c - 0x09) <= 0x0D - 0x09;
+}
+
+// What ends a word: white space, or the 0x1A that ends the text. One test
+// for the bytes above the blank, which are most of a text.
+inline int EndsWord(unsigned char c)
+{
+    return c <= ' ' && (c == ' ' || ((0x04003E00UL >> c) & 1));
 }
 
 int FlushWrites(TEXTSTREAM *s)
@@ -155,23 +146,51 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     return s;
 }
 
+// Works on the buffer a run of bytes at a time rather than a byte per
+// call: an INF directory can hold hundreds of megabytes of text.
 int TextReadWord(TEXTSTREAM *s, char *word, int size)
 {
-    int c;
-    do {
-        c = ReadChar(s);
-    } while (c != END_OF_TEXT && IsSpace(c));
-    if (c == END_OF_TEXT)
+    for (;;) {
+        if (!FillBuffer(s))
+            return TEXT_NO_WORD;
+        const unsigned char *p = s->readBuffer + s->readPos;
+        const unsigned char *end = s->readBuffer + s->readLen;
+        while (p < end && IsSpace(*p))
+            p++;
+        s->readPos = (int)(p - s->readBuffer);
+        if (p < end)
+            break;
+    }
+    if (s->readBuffer[s->readPos] == CONTROL_Z) {
+        // Nothing after it is text; the byte stays where it is.
+        s->atEnd = 1;
         return TEXT_NO_WORD;
+    }
 
+    int room = size > 0 ? size - 1 : 0;
     int length = 0;
     int tooLong = 0;
-    while (c != END_OF_TEXT && !IsSpace(c)) {
-        if (length < size - 1)
-            word[length++] = (char)c;
-        else
+    for (;;) {
+        const unsigned char *p = s->readBuffer + s->readPos;
+        const unsigned char *end = s->readBuffer + s->readLen;
+        // Copied as it is scanned while it fits; then only scanned.
+        while (p < end && length < room && !EndsWord(*p))
+            word[length++] = (char)*p++;
+        if (p < end && length == room && !EndsWord(*p)) {
             tooLong = 1;
-        c = ReadChar(s);
+            while (p < end && !EndsWord(*p))
+                p++;
+        }
+        s->readPos = (int)(p - s->readBuffer);
+        if (p < end) {
+            if (*p == CONTROL_Z)
+                s->atEnd = 1;
+            else
+                s->readPos++;  // the blank after the word
+            break;
+        }
+        if (!FillBuffer(s))
+            break;
     }
     // A word cut short by a failed read is not the word the file holds.
     if (s->failed) {
