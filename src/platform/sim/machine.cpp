@@ -307,6 +307,7 @@ void SimUnloadMachine()
     SimRegCloseAll();
     SimFindCloseAll();
     SimIoCloseAll();
+    SimForgetListings();
     SimRegReset();
     g_machine = SimSettings();
     SimResetRecord();

@@ -158,6 +158,9 @@ bool SimPathKey(const std::string &fullPath, std::string *key);
 // True when name is a device (CON, NUL, COM1, LPT1.TXT, ...).
 bool SimIsDeviceName(const std::string &name);
 
+// Forgets the folder listings kept to resolve paths quickly.
+void SimForgetListings();
+
 // Wildcard match as Windows 9x does it, case-insensitively.
 bool SimMatchPattern(const std::string &pattern, const std::string &name);
 
