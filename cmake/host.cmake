@@ -53,3 +53,32 @@ if(benchmark_FOUND AND BR_BENCH_SOURCES)
   target_link_libraries(br_bench PRIVATE br_program benchmark::benchmark)
   target_compile_definitions(br_bench PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
+
+# Fuzz targets (fuzz/fuzz_*.cpp). With BR_FUZZ (the fuzz preset, clang) they
+# are libFuzzer programs, built by the target "fuzzers" and run by fuzz/run;
+# in every other host build each replays its corpus folder as a test, so
+# that the seeds and every input that once made it fail run under ctest
+# (and under the sanitizers of the asan preset). fuzz_word_reader brings its
+# own file layer in memory and takes only crt.cpp of the program.
+file(GLOB BR_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+if(BR_FUZZ)
+  add_custom_target(fuzzers)
+endif()
+foreach(source ${BR_FUZZ_SOURCES})
+  get_filename_component(name ${source} NAME_WE)
+  if(name STREQUAL "fuzz_word_reader")
+    add_executable(${name} ${source} ${CMAKE_SOURCE_DIR}/src/platform/crt.cpp)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform ${CMAKE_SOURCE_DIR}/fuzz)
+  else()
+    add_executable(${name} ${source})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
+    target_link_libraries(${name} PRIVATE br_program)
+  endif()
+  if(BR_FUZZ)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    add_dependencies(fuzzers ${name})
+  else()
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+    add_test(NAME fuzz_corpus.${name} COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+  endif()
+endforeach()

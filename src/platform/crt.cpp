@@ -22,6 +22,7 @@ struct TEXTSTREAM {
     FILEIO *file;
     int atEnd;   // a read met the end of the text
     int failed;  // a read or a write failed
+    int writeFailed;
     int readPos;
     int readLen;
     int writeLen;
@@ -73,10 +74,10 @@ int FlushWrites(TEXTSTREAM *s)
     if (s->writeLen > 0) {
         long n = FileIoWriteAtEnd(s->file, s->writeBuffer, (unsigned long)s->writeLen);
         if (n != s->writeLen)
-            s->failed = 1;
+            s->failed = s->writeFailed = 1;
         s->writeLen = 0;
     }
-    return !s->failed;
+    return !s->writeFailed;
 }
 
 void PutByte(TEXTSTREAM *s, unsigned char c)
@@ -140,6 +141,7 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     }
     s->atEnd = 0;
     s->failed = 0;
+    s->writeFailed = 0;
     s->readPos = 0;
     s->readLen = 0;
     s->writeLen = 0;
@@ -226,7 +228,7 @@ int TextWriteLine(TEXTSTREAM *s, const char *line)
     }
     PutByte(s, '\r');
     PutByte(s, '\n');
-    return !s->failed;
+    return !s->writeFailed;
 }
 
 int TextClose(TEXTSTREAM *s)

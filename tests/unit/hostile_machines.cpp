@@ -384,7 +384,7 @@ TEST(HostileMachines, TwentyThousandInstanceKeys)
                   std::string reg;
                   for (int pass = 0; pass < 2; pass++) {
                       for (int n = 3; n < 10000; n++) {
-                          char name[8];
+                          char name[12];
                           snprintf(name, sizeof name, "%04d", n);
                           bool driver = std::count(driverKeys[pass], driverKeys[pass] + 3, n) > 0;
                           reg += "[" + HKLM + (pass ? CLASS_PRINTER : ROOT_PRINTER) +
@@ -399,7 +399,7 @@ TEST(HostileMachines, TwentyThousandInstanceKeys)
                   for (int pass = 0; pass < 2; pass++)
                       for (int n : driverKeys[pass])
                           if (n >= 0) {
-                              char name[8];
+                              char name[12];
                               snprintf(name, sizeof name, "%04d", n);
                               e.Add("key- " + HKLM + (pass ? CLASS_PRINTER : ROOT_PRINTER) + name);
                           }
