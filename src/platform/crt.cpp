@@ -21,7 +21,8 @@ const unsigned char CONTROL_Z = 0x1A;
 struct TEXTSTREAM {
     FILEIO *file;
     int atEnd;   // a read met the end of the text
-    int failed;  // a read or a write failed
+    int failed;       // a read or a write failed
+    int writeFailed;  // a write failed: reported at close
     int readPos;
     int readLen;
     int writeLen;
@@ -81,11 +82,13 @@ int FlushWrites(TEXTSTREAM *s)
 {
     if (s->writeLen > 0) {
         long n = FileIoWriteAtEnd(s->file, s->writeBuffer, (unsigned long)s->writeLen);
-        if (n != s->writeLen)
+        if (n != s->writeLen) {
             s->failed = 1;
+            s->writeFailed = 1;
+        }
         s->writeLen = 0;
     }
-    return !s->failed;
+    return !s->writeFailed;
 }
 
 void PutByte(TEXTSTREAM *s, unsigned char c)
@@ -149,6 +152,7 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     }
     s->atEnd = 0;
     s->failed = 0;
+    s->writeFailed = 0;
     s->readPos = 0;
     s->readLen = 0;
     s->writeLen = 0;
@@ -207,7 +211,7 @@ int TextWriteLine(TEXTSTREAM *s, const char *line)
     }
     PutByte(s, '\r');
     PutByte(s, '\n');
-    return !s->failed;
+    return !s->writeFailed;
 }
 
 int TextClose(TEXTSTREAM *s)
