@@ -13,6 +13,8 @@ file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/ho
 if(BR_HOST_MAIN)
   add_executable(br32unin-sim ${BR_HOST_MAIN})
   target_link_libraries(br32unin-sim PRIVATE br_program)
+  # Where the sample machines are, for a run without a machine folder.
+  target_compile_definitions(br32unin-sim PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
 
 file(GLOB BR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
@@ -22,4 +24,22 @@ if(BR_TEST_SOURCES)
   target_link_libraries(unit_tests PRIVATE br_program GTest::gtest GTest::gtest_main)
   target_compile_definitions(unit_tests PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+# The built Windows program read back from its file (the win32 preset builds
+# it; skipped while it is absent), and the generated resources held against
+# what they are made from.
+add_executable(pe_tests ${CMAKE_SOURCE_DIR}/tests/pe/pe_test.cpp ${CMAKE_SOURCE_DIR}/tests/pe/pe_file.cpp)
+target_include_directories(pe_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/pe)
+target_link_libraries(pe_tests PRIVATE br_program GTest::gtest GTest::gtest_main)
+target_compile_definitions(pe_tests PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                           BR_WIN32_EXE="${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE")
+gtest_discover_tests(pe_tests DISCOVERY_TIMEOUT 60)
+
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+  add_test(NAME generated_dialog_templates
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_dialogs.py --check)
+  add_test(NAME generated_icon
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py --check)
 endif()

@@ -11,12 +11,21 @@ set_target_properties(br32unin PROPERTIES OUTPUT_NAME BR32UNIN SUFFIX ".EXE")
 target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
 target_compile_options(br32unin PRIVATE
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
-  -ffreestanding -fno-stack-protector -fno-builtin -Wall -Wextra)
+  -ffreestanding -fno-stack-protector -fno-builtin -Wall -Wextra
+  -fno-ident -fomit-frame-pointer -mpreferred-stack-boundary=2 -ffunction-sections)
 target_link_options(br32unin PRIVATE
   -nostdlib -static-libgcc -s
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-  -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections)
+  -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections
+  # An executable loads at its preferred base (Windows 95 never moves one),
+  # so it carries no relocations.
+  -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--disable-nxcompat)
 target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32 gcc)
+
+# The size that counts for Windows 95 floppies and downloads: the stripped file.
+add_custom_command(TARGET br32unin POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:br32unin> -P ${CMAKE_SOURCE_DIR}/cmake/print_size.cmake
+  VERBATIM)
 
 # WINDRIVE.EXE: the Wine suite's helper that finds the program's dialogs by
 # caption and clicks them (tests/wine). A console program, so that its

@@ -466,7 +466,18 @@ def reg_value(name, kind, data):
     elif kind == "dword":
         right = "dword:%08x" % data
     else:
-        right = "hex:" + ",".join("%02x" % b for b in data)
+        # As the registry editor exports it: a line wraps after the comma
+        # that brings it to 77 characters, and goes on indented by two.
+        right, column = "hex:", len(left) + 5
+        for i, b in enumerate(data):
+            right += "%02x" % b
+            if i + 1 == len(data):
+                break
+            right += ","
+            column += 3
+            if column >= 77:
+                right += "\\\n  "
+                column = 2
     return left + "=" + right
 
 
@@ -480,10 +491,8 @@ def regedit4(parts, roots):
         for child in node.children.values():
             walk(child, path + "\\" + child.name)
 
-    # The roots themselves always exist; their sections would say nothing.
     for root in build_tree(parts, roots).children.values():
-        for child in root.children.values():
-            walk(child, root.name + "\\" + child.name)
+        walk(root, root.name)
     return crlf("\n".join(lines) + "\n")
 
 

@@ -45,6 +45,8 @@ void RemoveProgramGroup()
     // another program's files.
     if (read == VALUE_TEXT_TOO_LONG || !AppendText(folder, TEXT_SIZE, GROUP_FOLDER))
         return;
+    // All six steps or none: a group half removed is no better than one
+    // left whole.
     for (int i = 0; lstrcmpA(g_shortcuts[i], "") != 0; i++) {
         if (!ComposeShortcutPath(path, folder, g_shortcuts[i]))
             return;

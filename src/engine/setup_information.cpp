@@ -10,8 +10,10 @@ const char INF_SEARCH_PATTERN[] = "oem*.inf";
 const char INF_MARKER_WORD[] = "BR32STAT.EXE";
 const char INF_OTHER_FILE[] = "BRASCORABRDUNE10.INF";
 
-// The name list starts with room for this many names and doubles when full.
+// The name list starts with room for this many names and doubles when full,
+// up to a size whose byte count still fits a 32-bit number.
 const int FIRST_NAME_SLOTS = 200;
+const int MOST_NAME_SLOTS = 200 * 4096;
 // A word of up to 199 bytes is compared; a longer one is read past.
 const int WORD_SIZE = 200;
 
@@ -31,6 +33,8 @@ void CopyBytes(char *dst, const char *src, unsigned long size)
 BOOL AddName(NameList &list, char *name)
 {
     if (list.used == list.slotCount) {
+        if (list.slotCount >= MOST_NAME_SLOTS)
+            return FALSE;
         unsigned long oldSize = (unsigned long)list.slotCount * MAX_PATH;
         char *grown = (char *)BlockAlloc(oldSize * 2);
         if (!grown)

@@ -3,7 +3,8 @@
 //
 // A machine is a folder:
 //   machine.ini    [Machine] Build, WindowsDir, SystemDir, CurrentDir, and
-//                  the failure switches used by tests
+//                  the failure switches used by tests; [Attributes] and
+//                  [Busy] marks on files (docs/machine-format.md)
 //   registry.reg   the whole registry, REGEDIT4 text; read at load, written
 //                  back by SimSaveMachine
 //   drives/C/...   the drives' files (any letter); WIN.INI and WININIT.INI
@@ -12,6 +13,7 @@
 #ifndef PLATFORM_SIM_SIM_H
 #define PLATFORM_SIM_SIM_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -64,8 +66,52 @@ void SimClearFaults();
 // "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000"; aliases resolve.
 bool SimKeyExists(const std::string &fullPath);
 
+// ------------------------------------------------------------ open handles
+// What is still open: registry keys (with their paths), searches, files and
+// heap blocks, as "hkey#3 HKEY_LOCAL_MACHINE\Enum, find#1, file#2
+// C:\WINDOWS\wininit.ini, block#1 52000 bytes"; "" when nothing is.
+std::string SimOpenHandles();
+
 // ---------------------------------------------------------------- restart
 // ExitWindowsEx on the simulated machine records the request, nothing more.
 int SimRestartRequests();
+
+// ---------------------------------------------------------------- dialogs
+// The simulated user. The dialog procedures run in a modal loop of the
+// simulated machine: posted messages first, then the user's input, then the
+// timers, in simulated time. Each answer below is taken from the script when
+// it is set; otherwise from the terminal when one is set for input; else
+// the default (OK in WELCOME, No to the restart question).
+
+// welcome: how WELCOME is answered: "ok" (the OK button), "enter" (the
+// default button), "cancel" (the Cancel button), "escape", "close" (the
+// close box); "" leaves it unscripted. restart: "yes", "no" or "". Returns
+// false, and changes nothing, for an unknown answer.
+bool SimSetUserAnswers(const std::string &welcome, const std::string &restart);
+
+// The user closes the dialog named dialog ("UNINSTALL") right after its
+// tick-th timer tick (0: as soon as it is up), by "close" (the close box)
+// or "escape". Returns false for an unknown way.
+bool SimCloseDialogAtTick(const std::string &dialog, int tick, const std::string &how);
+
+// Hands a message to the procedure of the dialog named dialog after its
+// tick-th timer tick, as the dialog's queue would: for tests of what the
+// procedures do with messages the user cannot easily produce.
+void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message,
+                           unsigned long long wParam, long long lParam);
+
+// Draws each dialog and message box as text on out as it comes up, with the
+// answer it got (null: nothing is drawn). With in set, an unscripted answer
+// is read from it, one line per answer.
+void SimSetDialogTerminal(std::FILE *in, std::FILE *out);
+
+// The dialogs that came up, in order, by name ("WELCOME", "UNINSTALL",
+// "MessageBox"), each with its result: for the host program's summary.
+struct SimShownDialog {
+    std::string name;
+    std::string caption;
+    long result;
+};
+const std::vector<SimShownDialog> &SimShownDialogs();
 
 #endif

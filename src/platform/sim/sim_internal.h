@@ -25,4 +25,11 @@ std::string SimNumberText(long long n);
 void SimSetLastError(long error);
 long SimLastError();
 
+// ExitWindowsEx on the simulated machine counts a restart request here.
+void SimNoteRestart();
+
+// Forgets the dialog script; called when a machine is unloaded. Defined by
+// the dialog manager (an empty stand-in is linked while it is absent).
+void SimResetDialogs();
+
 #endif

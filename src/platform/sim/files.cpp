@@ -1,0 +1,75 @@
+// Deleting files and folders on the simulated drives.
+//
+// Windows 98 refuses to delete a file that a process holds open (and the
+// program's own streams are such holders), a read-only file, and a folder
+// that is not empty; it reports a directory passed to DeleteFileA, and a
+// folder it will not remove, as ERROR_ACCESS_DENIED, as DOS did. A folder
+// is also kept while it is the current directory.
+#include <unistd.h>
+
+#include "sim_internal.h"
+#include "sim_machine.h"
+
+namespace {
+
+long DeleteOneFile(const char *name)
+{
+    SimPath path;
+    long error = SimResolve(name, &path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (!path.exists)
+        return ERROR_FILE_NOT_FOUND;
+    if (path.isDir)
+        return ERROR_ACCESS_DENIED;
+    if (SimIsBusy(path) || SimIoIsOpen(path.host))
+        return ERROR_SHARING_VIOLATION;
+    if (SimIsReadOnly(path) || unlink(path.host.c_str()) != 0)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+long RemoveOneDirectory(const char *name)
+{
+    SimPath path;
+    long error = SimResolve(name, &path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (!path.exists)
+        return ERROR_FILE_NOT_FOUND;
+    if (!path.isDir || path.isRoot || SimIsReadOnly(path) || SimIsBusy(path))
+        return ERROR_ACCESS_DENIED;
+    SimPath current;
+    if (SimResolve(SimMachine().currentDir.c_str(), &current) == ERROR_SUCCESS &&
+        current.key == path.key)
+        return ERROR_ACCESS_DENIED;
+    if (rmdir(path.host.c_str()) != 0)
+        return ERROR_ACCESS_DENIED;  // not empty, on the host's word
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    long error;
+    if (!SimFault("DeleteFileA", &error))
+        error = DeleteOneFile(lpFileName);
+    BOOL result = error == ERROR_SUCCESS;
+    if (!result)
+        SimSetLastError(error);
+    SimRecord("DeleteFileA", {SimArgText(lpFileName)}, result);
+    return result;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+{
+    long error;
+    if (!SimFault("RemoveDirectoryA", &error))
+        error = RemoveOneDirectory(lpPathName);
+    BOOL result = error == ERROR_SUCCESS;
+    if (!result)
+        SimSetLastError(error);
+    SimRecord("RemoveDirectoryA", {SimArgText(lpPathName)}, result);
+    return result;
+}

@@ -1,0 +1,319 @@
+// Loading, saving and forgetting the simulated machine, and its settings
+// file machine.ini.
+//
+// A machine.ini key that this file does not know is an error, not a
+// default: a misspelt failure switch in a test would otherwise pass
+// silently as a machine that does not fail.
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim.h"
+#include "sim_internal.h"
+#include "sim_machine.h"
+
+namespace {
+
+SimSettings g_machine;
+
+std::string Trim(const std::string &text)
+{
+    size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos)
+        return "";
+    size_t end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+bool ParseNumber(const std::string &text, DWORD *value)
+{
+    if (text.empty())
+        return false;
+    unsigned long long n = 0;
+    size_t i = 0;
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    for (; i < text.size(); i++) {
+        char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        n = n * base + digit;
+        if (n > 0xFFFFFFFFull)
+            return false;
+    }
+    *value = (DWORD)n;
+    return true;
+}
+
+bool ParseSwitch(const std::string &text, bool *value)
+{
+    std::string folded = SimFold(text);
+    if (folded == "1" || folded == "YES" || folded == "TRUE") {
+        *value = true;
+        return true;
+    }
+    if (folded == "0" || folded == "NO" || folded == "FALSE") {
+        *value = false;
+        return true;
+    }
+    return false;
+}
+
+bool SetMachineKey(const std::string &key, const std::string &value, SimSettings *s,
+                   std::string *why)
+{
+    std::string k = SimFold(key);
+    if (k == "BUILD") {
+        if (!ParseNumber(value, &s->build)) {
+            *why = "Build is not a 32-bit number: " + value;
+            return false;
+        }
+        return true;
+    }
+    if (k == "WINDOWSDIR") {
+        s->windowsDir = value;
+        return true;
+    }
+    if (k == "SYSTEMDIR") {
+        s->systemDir = value;
+        return true;
+    }
+    if (k == "CURRENTDIR") {
+        std::string ignored;
+        if (!SimPathKey(value, &ignored)) {
+            *why = "CurrentDir is not a full path such as C:\\: " + value;
+            return false;
+        }
+        s->currentDir = value;
+        return true;
+    }
+    if (k == "CSDVERSION") {
+        s->csdSet = true;
+        s->csdVersion = value;
+        return true;
+    }
+    if (k == "MOREDATA") {
+        std::string v = SimFold(value);
+        if (v != "UNTOUCHED" && v != "PARTIAL") {
+            *why = "MoreData is untouched or partial: " + value;
+            return false;
+        }
+        s->moreDataPartial = (v == "PARTIAL");
+        return true;
+    }
+    bool *flag = nullptr;
+    if (k == "VERSIONFAILS")
+        flag = &s->versionFails;
+    else if (k == "SYSTEMDIRFAILS")
+        flag = &s->systemDirFails;
+    else if (k == "WINDOWSDIRFAILS")
+        flag = &s->windowsDirFails;
+    if (!flag) {
+        *why = "unknown key " + key;
+        return false;
+    }
+    if (!ParseSwitch(value, flag)) {
+        *why = key + " is 0 or 1: " + value;
+        return false;
+    }
+    return true;
+}
+
+bool SetAttributes(const std::string &path, const std::string &letters, SimSettings *s,
+                   std::string *why)
+{
+    std::string key;
+    if (!SimPathKey(path, &key)) {
+        *why = "not a full path: " + path;
+        return false;
+    }
+    std::string marks = SimFold(letters);
+    for (char c : marks) {
+        if (c != 'R' && c != 'H' && c != 'S') {
+            *why = "attributes are letters R, H and S: " + letters;
+            return false;
+        }
+    }
+    s->attributes[key] = marks;
+    return true;
+}
+
+}  // namespace
+
+SimSettings &SimMachine()
+{
+    return g_machine;
+}
+
+std::string SimFold(const std::string &text)
+{
+    std::string folded(text);
+    for (char &c : folded)
+        c = (char)SimFoldByte((unsigned char)c);
+    return folded;
+}
+
+bool SimSameText(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        if (SimFoldByte((unsigned char)a[i]) != SimFoldByte((unsigned char)b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool SimReadHostFile(const std::string &hostPath, std::string *bytes)
+{
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return false;
+    *bytes = text.str();
+    return true;
+}
+
+bool SimWriteHostFile(const std::string &hostPath, const std::string &bytes)
+{
+    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return false;
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    out.close();
+    return !out.fail();
+}
+
+bool SimParseMachineIni(const std::string &text, SimSettings *settings, std::string *error)
+{
+    std::istringstream lines(text);
+    std::string line;
+    std::string section;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        number++;
+        line = Trim(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#')
+            continue;
+        std::string why;
+        if (line[0] == '[') {
+            if (line.back() != ']') {
+                why = "a section line ends with ]";
+            } else {
+                section = SimFold(Trim(line.substr(1, line.size() - 2)));
+                if (section != "MACHINE" && section != "ATTRIBUTES" && section != "BUSY")
+                    why = "unknown section " + line;
+            }
+        } else {
+            size_t eq = line.find('=');
+            std::string key = Trim(line.substr(0, eq));
+            std::string value = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
+            if (section == "MACHINE") {
+                if (eq == std::string::npos)
+                    why = "expected Key=Value";
+                else
+                    SetMachineKey(key, value, settings, &why);
+            } else if (section == "ATTRIBUTES") {
+                SetAttributes(key, value, settings, &why);
+            } else if (section == "BUSY") {
+                std::string path;
+                if (SimPathKey(key, &path))
+                    settings->busy.insert(path);
+                else
+                    why = "not a full path: " + key;
+            } else {
+                why = "a line before the first section";
+            }
+        }
+        if (!why.empty()) {
+            *error = "machine.ini line " + std::to_string(number) + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SimLoadMachine(const std::string &dir, std::string *error)
+{
+    SimUnloadMachine();
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(dir, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec)) {
+        *error = "no machine folder at " + dir;
+        return false;
+    }
+    SimSettings settings;
+    settings.dir = folder.lexically_normal().string();
+    while (settings.dir.size() > 1 && settings.dir.back() == '/')
+        settings.dir.pop_back();
+
+    std::string text;
+    if (std::filesystem::exists(folder / "machine.ini", ec)) {
+        if (!SimReadHostFile((folder / "machine.ini").string(), &text)) {
+            *error = "cannot read machine.ini";
+            return false;
+        }
+        if (!SimParseMachineIni(text, &settings, error))
+            return false;
+    }
+    if (std::filesystem::exists(folder / "registry.reg", ec)) {
+        if (!SimReadHostFile((folder / "registry.reg").string(), &text)) {
+            *error = "cannot read registry.reg";
+            return false;
+        }
+        if (!SimRegImport(text, error)) {
+            SimRegReset();
+            return false;
+        }
+    }
+    g_machine = settings;
+    g_machine.loaded = true;
+    SimResetRecord();
+    return true;
+}
+
+bool SimSaveMachine()
+{
+    if (!g_machine.loaded)
+        return false;
+    // Written beside and renamed over, so that a failed write never leaves
+    // half a registry behind.
+    std::string target = g_machine.dir + "/registry.reg";
+    std::string temporary = target + ".new";
+    if (!SimWriteHostFile(temporary, SimRegExport())) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return std::rename(temporary.c_str(), target.c_str()) == 0;
+}
+
+void SimUnloadMachine()
+{
+    SimRegCloseAll();
+    SimFindCloseAll();
+    SimIoCloseAll();
+    SimRegReset();
+    g_machine = SimSettings();
+    SimResetRecord();
+    SimResetDialogs();
+}
+
+const std::string &SimMachineDir()
+{
+    return g_machine.dir;
+}

@@ -1,0 +1,246 @@
+// Whole-machine snapshots and their comparison.
+#include "snapshot.h"
+
+#include "sim_machine.h"
+
+namespace {
+
+void AddKeys(const SimRegKey *key, const std::string &path, SimSnapshot *snapshot)
+{
+    SimSnapshot::Key &entry = snapshot->keys[SimFold(path)];
+    entry.path = path;
+    for (const SimRegValue &value : key->values)
+        entry.values[SimFold(value.name)] = SimSnapshot::Value{value.name, value.type, value.data};
+    for (const auto &child : key->subkeys)
+        AddKeys(child.get(), path + "\\" + child->name, snapshot);
+}
+
+void AddFiles(const std::string &host, const std::string &path, SimSnapshot *snapshot)
+{
+    for (const SimDirEntry &entry : SimListDir(host)) {
+        std::string child = path + entry.name;
+        SimSnapshot::File &file = snapshot->files[SimFold(child)];
+        file.path = child;
+        file.isDir = entry.isDir;
+        if (entry.isDir)
+            AddFiles(host + "/" + entry.name, child + "\\", snapshot);
+        else
+            SimReadHostFile(host + "/" + entry.name, &file.bytes);
+    }
+}
+
+std::string ValueText(const std::string &keyPath, const std::string &name)
+{
+    return keyPath + " " + (name.empty() ? std::string("@") : "\"" + name + "\"");
+}
+
+// The key's parent path in folded form ("" for a root).
+std::string ParentOf(const std::string &folded)
+{
+    size_t slash = folded.rfind('\\');
+    return slash == std::string::npos ? "" : folded.substr(0, slash);
+}
+
+bool StartsWith(const std::string &text, const std::string &prefix)
+{
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The bytes a file gained at its end, when its old content (less one
+// trailing 0x1A, which an append cuts) is still its beginning.
+bool Appended(const std::string &before, const std::string &after, std::string *added)
+{
+    std::string kept = before;
+    if (!StartsWith(after, kept)) {
+        if (kept.empty() || kept.back() != '\x1A')
+            return false;
+        kept.pop_back();
+        if (!StartsWith(after, kept))
+            return false;
+    }
+    *added = after.substr(kept.size());
+    return !added->empty() && added->find('\0') == std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos
+                                                                       : end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+void CompareRegistry(const SimSnapshot &before, const SimSnapshot &after, SimChanges *changes)
+{
+    for (const auto &key : before.keys) {
+        auto now = after.keys.find(key.first);
+        if (now == after.keys.end()) {
+            std::string parent = ParentOf(key.first);
+            if (parent.empty() || after.keys.count(parent))
+                changes->keysRemoved.push_back(key.second.path);
+            continue;
+        }
+        for (const auto &value : key.second.values) {
+            auto current = now->second.values.find(value.first);
+            if (current == now->second.values.end())
+                changes->valuesRemoved.push_back(ValueText(key.second.path, value.second.name));
+            else if (current->second.type != value.second.type ||
+                     current->second.data != value.second.data)
+                changes->valuesChanged.push_back(ValueText(key.second.path, value.second.name));
+        }
+        for (const auto &value : now->second.values) {
+            if (!key.second.values.count(value.first))
+                changes->valuesAdded.push_back(ValueText(key.second.path, value.second.name));
+        }
+    }
+    for (const auto &key : after.keys) {
+        if (!before.keys.count(key.first))
+            changes->keysAdded.push_back(key.second.path);
+    }
+}
+
+void CompareProfile(const SimSnapshot &before, const SimSnapshot &after, SimChanges *changes)
+{
+    for (const auto &section : before.profile) {
+        auto now = after.profile.find(section.first);
+        if (now == after.profile.end()) {
+            changes->sectionsRemoved.push_back("[" + section.second.name + "]");
+            continue;
+        }
+        std::string prefix = "[" + section.second.name + "] ";
+        for (const auto &key : section.second.keys) {
+            auto current = now->second.keys.find(key.first);
+            if (current == now->second.keys.end())
+                changes->profileKeysRemoved.push_back(prefix + key.second.first);
+            else if (current->second.second != key.second.second)
+                changes->profileKeysChanged.push_back(prefix + key.second.first);
+        }
+        for (const auto &key : now->second.keys) {
+            if (!section.second.keys.count(key.first))
+                changes->profileKeysAdded.push_back(prefix + key.second.first);
+        }
+    }
+    for (const auto &section : after.profile) {
+        if (!before.profile.count(section.first))
+            changes->sectionsAdded.push_back("[" + section.second.name + "]");
+    }
+}
+
+void CompareFiles(const SimSnapshot &before, const SimSnapshot &after, SimChanges *changes)
+{
+    for (const auto &file : before.files) {
+        auto now = after.files.find(file.first);
+        if (now == after.files.end()) {
+            (file.second.isDir ? changes->foldersRemoved : changes->filesRemoved)
+                .push_back(file.second.path);
+        } else if (now->second.isDir != file.second.isDir ||
+                   now->second.bytes != file.second.bytes) {
+            changes->filesChanged.push_back(file.second.path);
+            std::string added;
+            if (Appended(file.second.bytes, now->second.bytes, &added))
+                changes->linesAppended.push_back({file.second.path, Lines(added)});
+        }
+    }
+    for (const auto &file : after.files) {
+        if (before.files.count(file.first))
+            continue;
+        (file.second.isDir ? changes->foldersAdded : changes->filesAdded)
+            .push_back(file.second.path);
+        std::string added;
+        if (!file.second.isDir && Appended("", file.second.bytes, &added))
+            changes->linesAppended.push_back({file.second.path, Lines(added)});
+    }
+}
+
+void FormatList(std::string *out, const std::string &heading,
+                const std::vector<std::string> &items)
+{
+    if (items.empty())
+        return;
+    *out += heading + " (" + std::to_string(items.size()) + "):\n";
+    for (const std::string &item : items)
+        *out += "  " + item + "\n";
+}
+
+}  // namespace
+
+SimSnapshot SimTakeSnapshot()
+{
+    SimSnapshot snapshot;
+    if (!SimMachine().loaded)
+        return snapshot;
+    for (int i = 0; i < SimRegRootCount(); i++)
+        AddKeys(SimRegRoot(i), SimRegRootName(i), &snapshot);
+
+    SimPath path;
+    std::string text;
+    if (SimResolve(SimProfilePath().c_str(), &path) == ERROR_SUCCESS && path.exists &&
+        !path.isDir && SimReadHostFile(path.host, &text)) {
+        for (const SimProfileSection &section : SimParseProfile(text)) {
+            SimSnapshot::Section &entry = snapshot.profile[SimFold(section.name)];
+            entry.name = section.name;
+            for (const auto &key : section.keys)
+                entry.keys[SimFold(key.first)] = key;
+        }
+    }
+
+    std::string drives = SimMachine().dir + "/drives";
+    for (const SimDirEntry &drive : SimListDir(drives)) {
+        if (drive.isDir && drive.name.size() == 1)
+            AddFiles(drives + "/" + drive.name, SimFold(drive.name) + ":\\", &snapshot);
+    }
+    return snapshot;
+}
+
+bool SimChanges::Empty() const
+{
+    return keysRemoved.empty() && keysAdded.empty() && valuesRemoved.empty() &&
+           valuesAdded.empty() && valuesChanged.empty() && sectionsRemoved.empty() &&
+           sectionsAdded.empty() && profileKeysRemoved.empty() && profileKeysAdded.empty() &&
+           profileKeysChanged.empty() && filesRemoved.empty() && foldersRemoved.empty() &&
+           filesAdded.empty() && foldersAdded.empty() && filesChanged.empty();
+}
+
+SimChanges SimCompareSnapshots(const SimSnapshot &before, const SimSnapshot &after)
+{
+    SimChanges changes;
+    CompareRegistry(before, after, &changes);
+    CompareProfile(before, after, &changes);
+    CompareFiles(before, after, &changes);
+    return changes;
+}
+
+std::string SimFormatChanges(const SimChanges &changes)
+{
+    if (changes.Empty())
+        return "No changes.\n";
+    std::string out;
+    FormatList(&out, "Registry keys removed", changes.keysRemoved);
+    FormatList(&out, "Registry keys added", changes.keysAdded);
+    FormatList(&out, "Registry values removed", changes.valuesRemoved);
+    FormatList(&out, "Registry values added", changes.valuesAdded);
+    FormatList(&out, "Registry values changed", changes.valuesChanged);
+    FormatList(&out, "WIN.INI sections removed", changes.sectionsRemoved);
+    FormatList(&out, "WIN.INI sections added", changes.sectionsAdded);
+    FormatList(&out, "WIN.INI keys removed", changes.profileKeysRemoved);
+    FormatList(&out, "WIN.INI keys added", changes.profileKeysAdded);
+    FormatList(&out, "WIN.INI keys changed", changes.profileKeysChanged);
+    FormatList(&out, "Files deleted", changes.filesRemoved);
+    FormatList(&out, "Folders deleted", changes.foldersRemoved);
+    FormatList(&out, "Files added", changes.filesAdded);
+    FormatList(&out, "Folders added", changes.foldersAdded);
+    FormatList(&out, "Files changed", changes.filesChanged);
+    for (const auto &file : changes.linesAppended)
+        FormatList(&out, "Lines appended to " + file.first, file.second);
+    return out;
+}

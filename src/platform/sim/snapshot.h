@@ -1,0 +1,84 @@
+// A picture of the whole simulated machine, and what changed between two.
+//
+// The host program prints what a run changed with it; tests use it to say
+// that a run changed exactly this and nothing else:
+//
+//     SimSnapshot before = SimTakeSnapshot();
+//     RunUninstall();
+//     SimChanges changes = SimCompareSnapshots(before, SimTakeSnapshot());
+//     EXPECT_EQ(expectedFiles, changes.filesRemoved) << SimFormatChanges(changes);
+//
+// Every list is in the order of its folded path (so a parent comes before
+// its children); names and paths are shown in their stored case.
+#ifndef PLATFORM_SIM_SNAPSHOT_H
+#define PLATFORM_SIM_SNAPSHOT_H
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct SimSnapshot {
+    struct Value {
+        std::string name;
+        unsigned long type;
+        std::string data;
+    };
+    struct Key {
+        std::string path;                    // "HKEY_LOCAL_MACHINE\Enum\Root"
+        std::map<std::string, Value> values;  // by folded name
+    };
+    struct Section {
+        std::string name;
+        std::map<std::string, std::pair<std::string, std::string>> keys;  // folded -> name, value
+    };
+    struct File {
+        std::string path;  // "C:\WINDOWS\WIN.INI"
+        bool isDir;
+        std::string bytes;
+    };
+    std::map<std::string, Key> keys;          // by folded path
+    std::map<std::string, Section> profile;   // WIN.INI, by folded section name
+    std::map<std::string, File> files;        // every file and folder of every drive
+};
+
+// The loaded machine as it is now (empty when none is loaded). Calls no
+// service, so the call record is not touched.
+SimSnapshot SimTakeSnapshot();
+
+struct SimChanges {
+    // Registry. A removed key is listed once, at the top of what went: its
+    // subkeys and values are not listed again.
+    std::vector<std::string> keysRemoved;
+    std::vector<std::string> keysAdded;
+    std::vector<std::string> valuesRemoved;  // "HKEY_...\Key "Name"" ("@" for the default)
+    std::vector<std::string> valuesAdded;
+    std::vector<std::string> valuesChanged;
+    // WIN.INI. A removed section's keys are not listed again.
+    std::vector<std::string> sectionsRemoved;  // "[Name]"
+    std::vector<std::string> sectionsAdded;
+    std::vector<std::string> profileKeysRemoved;  // "[Section] Key"
+    std::vector<std::string> profileKeysAdded;
+    std::vector<std::string> profileKeysChanged;
+    // Drives. WIN.INI is listed among the changed files too when its bytes
+    // changed.
+    std::vector<std::string> filesRemoved;
+    std::vector<std::string> foldersRemoved;
+    std::vector<std::string> filesAdded;
+    std::vector<std::string> foldersAdded;
+    std::vector<std::string> filesChanged;
+    // The lines of text that a run added at the end of a file (or wrote to
+    // a new one), CR LF taken off; a first line that continues the file's
+    // last line is shown as it was appended.
+    std::vector<std::pair<std::string, std::vector<std::string>>> linesAppended;
+
+    bool Empty() const;
+};
+
+SimChanges SimCompareSnapshots(const SimSnapshot &before, const SimSnapshot &after);
+
+// The changes as a report, one heading per non-empty list; "No changes."
+// when there are none.
+std::string SimFormatChanges(const SimChanges &changes);
+
+#endif

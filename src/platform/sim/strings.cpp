@@ -1,0 +1,86 @@
+// lstrcpyA, lstrcatA, lstrcmpA, lstrlenA on the simulated machine: plain
+// byte semantics, and the Windows 9x answer to a null pointer (the call
+// returns NULL, 0 or compares the null first instead of faulting).
+//
+// They are recorded like every other service, because the record is how
+// tests see how a path was composed: lstrcpyA and lstrcatA record the
+// destination as it reads after the call, and the result as 1 when the
+// destination pointer is returned, 0 for NULL.
+#include "sim_internal.h"
+
+namespace {
+
+int Compare(const char *a, const char *b)
+{
+    if (!a || !b)
+        return a == b ? 0 : (a ? 1 : -1);
+    const unsigned char *x = (const unsigned char *)a;
+    const unsigned char *y = (const unsigned char *)b;
+    while (*x && *x == *y) {
+        x++;
+        y++;
+    }
+    return *x < *y ? -1 : (*x > *y ? 1 : 0);
+}
+
+}  // namespace
+
+LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2)
+{
+    long error;
+    std::string source = SimArgText(lpString2);
+    LPSTR result = nullptr;
+    if (!SimFault("lstrcpyA", &error) && lpString1 && lpString2) {
+        char *to = lpString1;
+        const char *from = lpString2;
+        while ((*to++ = *from++) != 0) {
+        }
+        result = lpString1;
+    }
+    SimRecord("lstrcpyA", {result ? std::string(lpString1) : SimArgText(nullptr), source},
+              result != nullptr);
+    return result;
+}
+
+LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2)
+{
+    long error;
+    std::string source = SimArgText(lpString2);
+    LPSTR result = nullptr;
+    if (!SimFault("lstrcatA", &error) && lpString1 && lpString2) {
+        char *to = lpString1;
+        while (*to)
+            to++;
+        const char *from = lpString2;
+        while ((*to++ = *from++) != 0) {
+        }
+        result = lpString1;
+    }
+    SimRecord("lstrcatA", {result ? std::string(lpString1) : SimArgText(nullptr), source},
+              result != nullptr);
+    return result;
+}
+
+// A fault here makes the call answer with the error value itself, so that
+// a test can force any comparison result.
+int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2)
+{
+    long error;
+    int result = SimFault("lstrcmpA", &error) ? (int)error : Compare(lpString1, lpString2);
+    SimRecord("lstrcmpA", {SimArgText(lpString1), SimArgText(lpString2)}, result);
+    return result;
+}
+
+int WINAPI lstrlenA(LPCSTR lpString)
+{
+    long error;
+    int result = 0;
+    if (SimFault("lstrlenA", &error)) {
+        result = (int)error;
+    } else if (lpString) {
+        while (lpString[result])
+            result++;
+    }
+    SimRecord("lstrlenA", {SimArgText(lpString)}, result);
+    return result;
+}

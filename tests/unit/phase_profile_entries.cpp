@@ -1,0 +1,114 @@
+// The WIN.INI entries: which sections the printer's "Devices" value leads
+// to, and the order of the removals.
+#include "engine.h"
+#include "phase_support.h"
+
+using namespace phase_support;
+
+namespace {
+
+const std::string DRIVER = DRIVER_NAME;
+const std::vector<std::string> FIXED = {"[" + DRIVER + "-LPT1]", "[" + DRIVER + "-FILE]",
+                                        "[" + DRIVER + "-LPT2]"};
+
+struct ProfileCase {
+    const char *what;
+    const char *devicesValue;  // null: no key for the printer in "Devices"
+    std::vector<std::string> sections;  // removed, in order, as "[name]"
+};
+
+const ProfileCase g_profileCases[] = {
+    {"no key: the default BR32jp,lpt1:", nullptr, FIXED},
+    {"LPT1:", "BR32jp,LPT1:", FIXED},
+    {"LPT2: still the fixed three", "BR32jp,LPT2:", FIXED},
+    {"FILE:", "BR32jp,FILE:", FIXED},
+    {"another port", "BR32jp,COM1:", FIXED},
+    {"a network port", "BR32jp,\\\\server\\stampante", {"[" + DRIVER + "-\\\\server\\stampante]"}},
+    {"a port text with commas", "BR32jp,\\\\srv\\p,15,45", {"[" + DRIVER + "-\\\\srv\\p,15,45]"}},
+    {"a backslash in the driver part", "BR\\32jp,lpt1:", {"[" + DRIVER + "-lpt1:]"}},
+    {"the comma last", "BR32jp\\x,", {"[" + DRIVER + "-]"}},
+    {"a backslash and no comma: no section", "BR32jp\\lpt1:", {}},
+};
+
+class ProfileTest : public ::testing::TestWithParam<ProfileCase> {};
+
+TEST_P(ProfileTest, RemovesSectionsThenTheTwoKeys)
+{
+    const ProfileCase &c = GetParam();
+    std::string ini = "[windows]\r\ndevice=" + DRIVER + ",BR32jp,LPT1:\r\n\r\n[Devices]\r\n";
+    if (c.devicesValue)
+        ini += DRIVER + "=" + c.devicesValue + "\r\n";
+    ini += "OSTRALIS Jet 400=OSJET4,LPT2:\r\n\r\n[PrinterPorts]\r\n" + DRIVER +
+           "=BR32jp,LPT1:,15,45\r\nOSTRALIS Jet 400=OSJET4,LPT2:,15,45\r\n\r\n";
+    // Every section a value could lead to, and the other printer's.
+    std::vector<std::string> present = FIXED;
+    for (const ProfileCase &other : g_profileCases)
+        present.insert(present.end(), other.sections.begin(), other.sections.end());
+    present.push_back("[OSTRALIS Jet 400-LPT2]");
+    present.push_back("[" + DRIVER + "-COM1:]");
+    std::sort(present.begin(), present.end());
+    present.erase(std::unique(present.begin(), present.end()), present.end());
+    for (const std::string &section : present)
+        ini += section + "\r\nOrientation=1\r\n\r\n";
+
+    TestMachine machine("profile");
+    machine.File("C:\\WINDOWS\\WIN.INI", ini).Load();
+    RemoveProfileEntries();
+
+    std::vector<SimCall> reads = SimCallsNamed("GetProfileStringA");
+    ASSERT_EQ(1u, reads.size()) << AllCallsText();
+    EXPECT_EQ("Devices", reads[0].args[0]);
+    EXPECT_EQ(DRIVER, reads[0].args[1]);
+    EXPECT_EQ("BR32jp,lpt1:", reads[0].args[2]);
+    EXPECT_EQ("150", reads[0].args.back());
+
+    std::vector<std::string> expected;
+    for (const std::string &section : c.sections)
+        expected.push_back("WriteProfileStringA(" + section.substr(1, section.size() - 2) +
+                           ", NULL, NULL)");
+    expected.push_back("WriteProfileStringA(Devices, " + DRIVER + ", NULL)");
+    expected.push_back("WriteProfileStringA(PrinterPorts, " + DRIVER + ", NULL)");
+    EXPECT_EQ(expected, CallLines(SimCallsNamed("WriteProfileStringA"))) << AllCallsText();
+
+    // What is left in WIN.INI: every other section, and the other printer.
+    SimUnloadMachine();
+    std::vector<IniSection> after = ReadIniFile(machine.HostPath("C:\\WINDOWS\\WIN.INI"));
+    std::vector<std::string> names;
+    for (const IniSection &section : after)
+        names.push_back(section.name);
+    for (const std::string &section : present) {
+        bool removed = std::find(c.sections.begin(), c.sections.end(), section) != c.sections.end();
+        EXPECT_NE(removed, std::find(names.begin(), names.end(), section) != names.end()) << section;
+    }
+    for (const IniSection &section : after) {
+        for (const std::string &line : section.lines) {
+            if (section.name == "[Devices]" || section.name == "[PrinterPorts]") {
+                EXPECT_EQ(0u, line.rfind("OSTRALIS Jet 400=", 0)) << section.name << " " << line;
+            }
+        }
+        if (section.name == "[windows]") {
+            EXPECT_EQ(std::vector<std::string>{"device=" + DRIVER + ",BR32jp,LPT1:"}, section.lines);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ProfileEntries, ProfileTest, ::testing::ValuesIn(g_profileCases),
+                         [](const auto &info) { return "case" + std::to_string(info.index); });
+
+// GetProfileStringA cuts a long value at 149 characters; the port text is
+// cut with it.
+TEST(ProfileLongValue, CutAt149Characters)
+{
+    std::string value = "BR32jp,\\\\server\\" + std::string(200, 'p');
+    TestMachine machine("profile-long");
+    machine.File("C:\\WINDOWS\\WIN.INI", "[Devices]\r\n" + DRIVER + "=" + value + "\r\n").Load();
+    RemoveProfileEntries();
+    std::vector<std::string> expected = {
+        "WriteProfileStringA(" + DRIVER + "-" + value.substr(7, 149 - 7) + ", NULL, NULL)",
+        "WriteProfileStringA(Devices, " + DRIVER + ", NULL)",
+        "WriteProfileStringA(PrinterPorts, " + DRIVER + ", NULL)",
+    };
+    EXPECT_EQ(expected, CallLines(SimCallsNamed("WriteProfileStringA"))) << AllCallsText();
+}
+
+}  // namespace
