@@ -23,6 +23,10 @@
 //                                 the other root names) as a volatile key,
 //                                 with values: NAME "@" for the default
 //                                 value, TYPE sz, dword (hex) or hex (bytes)
+//   profile SECTION KEY VALUE [SECTION KEY VALUE]...
+//                                 WriteProfileStringA of each triple: the
+//                                 system profile, wherever this Wine keeps
+//                                 the section (some live in the registry)
 // Known limits: the first dialog with the caption wins; texts longer than
 // 1023 bytes are cut.
 #include <windows.h>
@@ -209,6 +213,16 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "volatilekey") == 0)
         return CreateVolatileKey(argc, argv);
+    if (strcmp(argv[1], "profile") == 0) {
+        int rc = 0;
+        for (int i = 2; i + 2 < argc; i += 3) {
+            if (!WriteProfileStringA(argv[i], argv[i + 1], argv[i + 2])) {
+                fprintf(stderr, "windrive: cannot write [%s] %s\n", argv[i], argv[i + 1]);
+                rc = 1;
+            }
+        }
+        return rc;
+    }
     if (argc < 4)
         return Usage();
     const char *command = argv[1];

@@ -306,6 +306,9 @@ def expected_state(baseline, listing, outcome):
                    if i["section"].lower() == section):
                 gone_ini.add((section, None))
         ini = winestate.ini_without(ini, gone_ini)
+        for section, key in gone_ini:
+            if section in winefix.PROFILE_MAPPING:
+                registry = winestate.remove_value(registry, winefix.PROFILE_MAPPING[section], key)
         for item in listing["files"] + listing["folders"]:
             if item["after_run"] == "gone":
                 rel = item["path"][3:].replace("\\", "/").lower()
@@ -340,6 +343,10 @@ def check_state(run, baseline, listing, outcome, restart):
         wait_for_restart(run)
     actual_tree = winestate.snapshot_tree(drive_c)
 
+    if outcome == "removed":
+        # WIN.INI changes; it is compared section by section below.
+        rel = "windows/win.ini"
+        tree[rel] = actual_tree.get(rel, (rel, "missing"))
     if outcome == "removed" and not restart:
         # The five restart files stay until Windows starts again.
         if not os.path.isfile(wininit):

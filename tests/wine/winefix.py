@@ -213,28 +213,26 @@ def add_volatile_keys(wine, windrive, regfile):
         wine.wine(windrive, "volatilekey", *args)
 
 
-def write_win_ini(wine, listing):
-    """Appends the listed sections and keys to the prefix's WIN.INI, which
-    the profile functions read and write directly."""
-    path = unix_path(wine.drive_c, WINDOWS_DIR + "\\win.ini")
-    with open(path, "rb") as f:
-        text = f.read()
-    if text and not text.endswith(b"\r\n"):
-        text += b"\r\n"
-    sections = []
+# The WIN.INI sections that this Wine keeps in the registry, as Windows NT
+# does (IniFileMapping): the profile functions read and write them there
+# and never touch the file's sections of the same name.
+PROFILE_MAPPING = {
+    "devices": "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices",
+    "printerports":
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\PrinterPorts",
+    "windows": "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
+}
+
+
+def write_profile(wine, windrive, listing):
+    """The listed WIN.INI entries, written with the profile functions, so
+    that each lands where this Wine's profile functions look for it."""
+    args = []
     for item in listing["win_ini"]:
-        entry = next((s for s in sections if s[0].lower() == item["section"].lower()), None)
-        if entry is None:
-            entry = (item["section"], [])
-            sections.append(entry)
-        if item["key"] is not None:
-            entry[1].append((item["key"], item["value"]))
-    for name, entries in sections:
-        text += b"\r\n[" + name.encode("cp1252") + b"]\r\n"
-        for key, value in entries:
-            text += (key + "=" + value).encode("cp1252") + b"\r\n"
-    with open(path, "wb") as f:
-        f.write(text)
+        if item["key"] is None:
+            raise RuntimeError("a WIN.INI section without keys: [%s]" % item["section"])
+        args += [item["section"], item["key"], item["value"]]
+    wine.wine(windrive, "profile", *args)
 
 
 def install(wine, mode, exe, windrive, folder):
@@ -261,7 +259,7 @@ def install(wine, mode, exe, windrive, folder):
     wine.wine("reg", "add", SHELL_FOLDERS, "/v", "Programs", "/d", programs, "/f")
     wine.wine("regedit", "/S", "Z:" + regfile.replace("/", "\\"))
     add_volatile_keys(wine, windrive, regfile)
-    write_win_ini(wine, listing)
+    write_profile(wine, windrive, listing)
 
     layout = Layout(listing, programs)
     for item in listing["files"] + listing["folders"]:
