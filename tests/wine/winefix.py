@@ -45,10 +45,12 @@ WINDOWS_DIR = "C:\\windows"
 SYSTEM_DIR = "C:\\windows\\system32"
 SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 
-# Wine draws the caption buttons with the Marlett font. The fonts-wine
-# package ships it, but this Wine does not look in that package's folder, so
-# the close box would draw as the letter "r": the prefix gets its own copy.
-WINE_FONTS = ["/usr/share/wine/fonts/marlett.ttf"]
+# Wine draws the caption buttons with the Marlett font, and captions and
+# message boxes in Tahoma. The fonts-wine package ships them, but this Wine
+# does not look in that package's folder (the close box would draw as the
+# letter "r", the texts in a fallback face): the prefix gets its own copies.
+WINE_FONTS = ["/usr/share/wine/fonts/" + name
+              for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
 
 
 def log(what, since):
@@ -250,6 +252,9 @@ def install(wine, mode, exe, windrive, folder):
     # Without a window manager Wine waits 2 s for each window it closes,
     # unless it draws the windows itself.
     wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    missing = [font for font in WINE_FONTS if not os.path.isfile(font)]
+    if missing:
+        raise RuntimeError("fonts missing (Debian package fonts-wine): %s" % " ".join(missing))
     for font in WINE_FONTS:
         shutil.copy(font, unix_path(wine.drive_c, WINDOWS_DIR + "\\Fonts\\", create_dirs=True))
 
