@@ -70,8 +70,8 @@ SHORTCUTS = [
 
 # ------------------------------------------------------------ the model
 
-class Part:
-    """One side of a machine: registry keys, WIN.INI entries and files.
+class Layer:
+    """One layer of a machine: registry keys, WIN.INI entries and files.
 
     Every item says whether it stays after a run of the uninstaller: the
     decoys all stay, and so do a few things the installation leaves that
@@ -166,7 +166,7 @@ def driver_inf(version_note):
 
 def driver_installation(build):
     """Everything the driver's installer leaves on a machine."""
-    p = Part(stays=False)
+    p = Layer(stays=False)
     gate_open = (build & 0xFFFF) > 950
 
     # The shell extension, registered as a class and as a printer menu handler.
@@ -277,7 +277,7 @@ def other_inf(printer, copy_line):
 
 def decoys(build):
     """Things that look like the driver's, or sit next to them, and must stay."""
-    p = Part(stays=True)
+    p = Layer(stays=True)
     gate_open = (build & 0xFFFF) > 950
 
     # Another printer, installed the same way.
@@ -354,7 +354,7 @@ def decoys(build):
 # --------------------------------------------------------- the rest of Windows
 
 def base_system(build, version_text):
-    p = Part(stays=True)
+    p = Layer(stays=True)
     major, minor, number = (build >> 24) & 0xFF, (build >> 16) & 0xFF, build & 0xFFFF
     version_number = "%d.%02d.%d" % (major, minor, number)
 
@@ -412,7 +412,7 @@ def base_system(build, version_text):
 
 
 def machine(name):
-    """The three parts of a sample machine."""
+    """The three layers of a sample machine."""
     build, version_text = MACHINES[name]
     return [base_system(build, version_text), driver_installation(build), decoys(build)]
 
@@ -442,11 +442,11 @@ class KeyNode:
         self.values = {}    # lower-case name (or "") -> (name, kind, data)
 
 
-def build_tree(parts, roots):
-    """Merges the parts' keys into one tree; keys that meet in storage merge."""
+def build_tree(layers, roots):
+    """Merges the layers' keys into one tree; keys that meet in storage merge."""
     top = KeyNode("")
-    for part in parts:
-        for root, path, values, _ in part.keys:
+    for layer in layers:
+        for root, path, values, _ in layer.keys:
             node = top
             for component in (roots[root] + "\\" + path).split("\\"):
                 node = node.children.setdefault(component.lower(), KeyNode(component))
@@ -481,7 +481,7 @@ def reg_value(name, kind, data):
     return left + "=" + right
 
 
-def regedit4(parts, roots):
+def regedit4(layers, roots):
     lines = ["REGEDIT4", ""]
 
     def walk(node, path):
@@ -491,17 +491,17 @@ def regedit4(parts, roots):
         for child in node.children.values():
             walk(child, path + "\\" + child.name)
 
-    for root in build_tree(parts, roots).children.values():
+    for root in build_tree(layers, roots).children.values():
         walk(root, root.name)
     return crlf("\n".join(lines) + "\n")
 
 
 # ---------------------------------------------------------------- WIN.INI
 
-def win_ini(parts):
+def win_ini(layers):
     sections = {}  # lower-case name -> (name, [(key, value)]), in first-seen order
-    for part in parts:
-        for section, key, value, _ in part.profile:
+    for layer in layers:
+        for section, key, value, _ in layer.profile:
             entry = sections.setdefault(section.lower(), (section, []))
             if key is not None:
                 entry[1].append((key, value))
@@ -527,7 +527,7 @@ def write_bytes(path, data):
 def write_machine_folder(folder, name):
     """A machine folder for the simulated machine (docs/machine-format.md)."""
     build, _ = MACHINES[name]
-    parts = machine(name)
+    layers = machine(name)
     if os.path.isdir(folder):
         shutil.rmtree(folder)
     write_bytes(os.path.join(folder, "machine.ini"), crlf(
@@ -536,17 +536,17 @@ def write_machine_folder(folder, name):
         "WindowsDir=%s\n"
         "SystemDir=%s\n"
         "CurrentDir=C:\\\n" % (build, WINDOWS, SYSTEM)))
-    write_bytes(os.path.join(folder, "registry.reg"), regedit4(parts, WIN9X_STORAGE))
-    write_bytes(host_path(folder, WINDOWS + "\\WIN.INI"), win_ini(parts))
-    for part in parts:
-        for path, data, _ in part.files:
+    write_bytes(os.path.join(folder, "registry.reg"), regedit4(layers, WIN9X_STORAGE))
+    write_bytes(host_path(folder, WINDOWS + "\\WIN.INI"), win_ini(layers))
+    for layer in layers:
+        for path, data, _ in layer.files:
             write_bytes(host_path(folder, path), data)
 
 
 def emit_regfile(path, name):
     """The driver's installation and the decoys, under their own root names."""
-    parts = machine(name)[1:]
-    write_bytes(path, regedit4(parts, ROOT_NAMES))
+    layers = machine(name)[1:]
+    write_bytes(path, regedit4(layers, ROOT_NAMES))
 
 
 def emit_listing(path, name):
@@ -569,14 +569,14 @@ def emit_listing(path, name):
     def after(stays):
         return "kept" if stays else "gone"
 
-    for role, part in (("driver", installation), ("decoy", decoy)):
-        for root, key_path, _, stays in part.keys:
+    for role, layer in (("driver", installation), ("decoy", decoy)):
+        for root, key_path, _, stays in layer.keys:
             listing["registry"].append({"root": ROOT_NAMES[root], "path": key_path,
                                         "role": role, "after_run": after(stays)})
-        for section, key, value, stays in part.profile:
+        for section, key, value, stays in layer.profile:
             listing["win_ini"].append({"section": section, "key": key, "value": value,
                                        "role": role, "after_run": after(stays)})
-        for file_path, data, stays in part.files:
+        for file_path, data, stays in layer.files:
             listing["files"].append({"path": file_path, "role": role,
                                      "after_run": after(stays), "size": len(data),
                                      "hex": data.hex()})

@@ -59,12 +59,18 @@ const ScanCase g_scanCases[] = {
     {"a leading blank", {{0, " " DRIVER_NAME}}, 101, {}, {0}},
 };
 
+// Names the case in gtest's messages instead of its bytes.
+void PrintTo(const ScanCase &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
 class ScanTest : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(ScanTest, TriesExaminesAndDeletes)
 {
     const ScanCase &c = GetParam();
-    TestMachine machine("scan");
+    TestMachine machine;
     machine.Key(Stored(ROOT_PRINTER));
     for (const Instance &key : c.keys) {
         std::vector<std::string> values = {RegString("Class", "Printer")};
@@ -126,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(DeviceInstances, ScanTest, ::testing::ValuesIn(g_scanCa
 // The worked pass: 0000 another printer's, 0001 and 0003 the driver's.
 TEST(ScanWorkedPass, OpensInThisOrder)
 {
-    TestMachine machine("worked");
+    TestMachine machine;
     machine.Key(Stored(CLASS_PRINTER + "\\0000"), {RegString("DriverDesc", "OSTRALIS Jet 400")})
         .Key(Stored(CLASS_PRINTER + "\\0001"), {RegString("DriverDesc", DRIVER_NAME)})
         .Key(Stored(CLASS_PRINTER + "\\0001\\Default"), {RegString("Port", "LPT1:")})
@@ -157,7 +163,7 @@ TEST(ScanWorkedPass, OpensInThisOrder)
 // number, as after a deletion, and ends within its budget.
 TEST(ScanFailedDeletion, CountsAMissAndGoesOn)
 {
-    TestMachine machine("stuck");
+    TestMachine machine;
     machine.Key(Stored(ROOT_PRINTER + "\\0000"), {RegString("DeviceDesc", DRIVER_NAME)})
         .Key(Stored(ROOT_PRINTER + "\\0001"), {RegString("DeviceDesc", DRIVER_NAME)})
         .Load();
@@ -201,7 +207,7 @@ TEST(ScanDescriptions, ReadAfreshAndTerminatedInsideTheBuffer)
         {"empty", RegString("DeviceDesc", ""), false},
     };
     for (const DescriptionCase &c : cases) {
-        TestMachine machine("desc");
+        TestMachine machine;
         // 0000 matches and is deleted first, so that a stale buffer would
         // still hold the driver's name when 0001 is read.
         machine.Key(Stored(ROOT_PRINTER + "\\0000"), {RegString("DeviceDesc", DRIVER_NAME)})

@@ -38,7 +38,7 @@ TEST(FileTables, NamesWidthsAndEnds)
         {g_driverFiles, {std::begin(DRIVER_FILES), std::end(DRIVER_FILES)}},
         {g_restartFiles, {std::begin(RESTART_FILES), std::end(RESTART_FILES)}},
     };
-    TestMachine machine("tables");
+    TestMachine machine;
     machine.Load();
     for (const auto &t : tables) {
         // Counting compares each entry up to and with the first empty one.
@@ -67,7 +67,7 @@ TEST(FileTables, CountingStopsAtTheFirstEmptyEntry)
 
 TEST(DriverFiles, EighteenDeletionsInTableOrder)
 {
-    TestMachine machine("files");
+    TestMachine machine;
     for (const char *name : DRIVER_FILES)
         machine.File(std::string("C:\\WINDOWS\\SYSTEM\\") + name, name);
     for (const char *name : RESTART_FILES)
@@ -108,7 +108,7 @@ TEST(DriverFiles, PathsForOddSystemDirectories)
         {"259 characters: nothing fits", "C:\\" + std::string(256, 'S'), 0},
     };
     for (const auto &c : cases) {
-        TestMachine machine("files-odd");
+        TestMachine machine;
         machine.Load();
         DeleteDriverFiles(RunWith(c.systemDir));
         std::vector<std::string> expected;

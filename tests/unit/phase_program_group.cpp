@@ -43,7 +43,7 @@ TestMachine &WithGroup(TestMachine &machine, const std::string &group, bool sixt
 
 TEST(ProgramGroup, SixPathsInOrderAndTheFolderGoes)
 {
-    TestMachine machine("group");
+    TestMachine machine;
     machine.Key(SHELL_FOLDERS, {RegString("Programs", PROGRAMS)});
     WithGroup(machine, PROGRAMS + "\\TINTAVERA Duneva 10", false)
         .File(PROGRAMS + "\\Accessori\\Guida Duneva 10.LNK", "L\1")
@@ -62,7 +62,7 @@ TEST(ProgramGroup, SixPathsInOrderAndTheFolderGoes)
 
 TEST(ProgramGroup, ASixthFileKeepsTheFolder)
 {
-    TestMachine machine("group6");
+    TestMachine machine;
     machine.Key(SHELL_FOLDERS, {RegString("Programs", PROGRAMS)});
     WithGroup(machine, PROGRAMS + "\\TINTAVERA Duneva 10", true).Load();
     RemoveProgramGroup();
@@ -75,7 +75,7 @@ TEST(ProgramGroup, ASixthFileKeepsTheFolder)
 
 TEST(ProgramGroup, AnEmptyFolderIsRemovedAndBusyShortcutsPassedOver)
 {
-    TestMachine machine("group-empty");
+    TestMachine machine;
     machine.Key(SHELL_FOLDERS, {RegString("Programs", PROGRAMS)})
         .File(PROGRAMS + "\\TINTAVERA Duneva 10\\")
         .Load();
@@ -108,7 +108,7 @@ TEST(ProgramGroup, WhatTheProgramsValueLeadsTo)
         {"260 bytes without a NUL: no call", true, RegBinary("Programs", std::string(260, 'C')), "-"},
     };
     for (const ProgramsCase &c : cases) {
-        TestMachine machine("group-value");
+        TestMachine machine;
         if (c.key)
             machine.Key(SHELL_FOLDERS, c.valueLine.empty() ? std::vector<std::string>{}
                                                             : std::vector<std::string>{c.valueLine});
@@ -126,7 +126,7 @@ TEST(ProgramGroup, WhatTheProgramsValueLeadsTo)
 // Without the key the group is looked for at the root of the current drive.
 TEST(ProgramGroup, MissingKeyRemovesTheGroupAtTheDriveRoot)
 {
-    TestMachine machine("group-root");
+    TestMachine machine;
     WithGroup(machine, "C:\\TINTAVERA Duneva 10", false).Load();
     RemoveProgramGroup();
     EXPECT_EQ(SixCalls(""), GroupCalls()) << AllCallsText();
@@ -156,7 +156,7 @@ TEST(ReadValueText, TerminatesInsideTheBufferOrRefuses)
         {"no such value", RegString("W", "x"), VALUE_TEXT_MISSING, ""},
     };
     for (const auto &c : cases) {
-        TestMachine machine("value");
+        TestMachine machine;
         machine.Key("HKEY_LOCAL_MACHINE\\Test", {c.valueLine}).Load();
         HKEY key = 0;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Test", 0, KEY_QUERY_VALUE, &key));

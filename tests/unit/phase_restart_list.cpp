@@ -49,7 +49,7 @@ TEST(RestartList, AppendsToWhatIsThere)
         {"a second run: five more, no header", nullptr, ""},
     };
     for (const WininitCase &c : cases) {
-        TestMachine machine("wininit");
+        TestMachine machine;
         if (c.before)
             machine.File(WININIT, c.before);
         machine.File("C:\\WINDOWS\\WIN.INI", "[windows]\r\n").Load();
@@ -71,7 +71,7 @@ TEST(RestartList, AppendsToWhatIsThere)
 // as no file, and the header is written.
 TEST(RestartList, AFailedSearchWritesTheHeader)
 {
-    TestMachine machine("wininit-search");
+    TestMachine machine;
     machine.File(WININIT, "[rename]\r\n").Load();
     SimFailCall("FindFirstFileA", 1, ERROR_NOT_ENOUGH_MEMORY);
     ScheduleRestartDeletions(RunWith("C:\\WINDOWS", SYSTEM));
@@ -84,7 +84,7 @@ TEST(RestartList, AFailedSearchWritesTheHeader)
 // is written anywhere.
 TEST(RestartList, AFileThatCannotBeOpenedGetsNothing)
 {
-    TestMachine machine("wininit-locked");
+    TestMachine machine;
     machine.File(WININIT, "[rename]\r\n").Load();
     SimFailCall("FileIoOpen", 0, ERROR_ACCESS_DENIED);
     ScheduleRestartDeletions(RunWith("C:\\WINDOWS", SYSTEM));
@@ -110,14 +110,14 @@ TEST(RestartList, LongDirectories)
         {"C:\\WINDOWS", "", "[rename]\r\n" + FiveLines("")},
     };
     for (const auto &c : cases) {
-        TestMachine machine("wininit-long");
+        TestMachine machine;
         machine.File(c.windowsDir + "\\WIN.INI", "[windows]\r\n").Load();
         ScheduleRestartDeletions(RunWith(c.windowsDir, c.systemDir));
         SimUnloadMachine();
         EXPECT_EQ(c.after, machine.Read(c.windowsDir + "\\wininit.ini")) << c.windowsDir << " " << c.systemDir.size();
     }
     // A Windows directory that leaves no room for the name: no file at all.
-    TestMachine machine("wininit-nowhere");
+    TestMachine machine;
     machine.Load();
     ScheduleRestartDeletions(RunWith("C:\\" + std::string(246, 'W'), SYSTEM));
     EXPECT_TRUE(SimCallsNamed("FindFirstFileA").empty());

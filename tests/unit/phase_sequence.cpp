@@ -71,7 +71,7 @@ TEST(Sequence, FixedKeysAndFlushesByTheGate)
         {0x0000FFFF, true},  {0xFFFF0001, false},
     };
     for (const GateCase &c : cases) {
-        TestMachine machine("gate");
+        TestMachine machine;
         machine.Build(c.build).Load();
         RunUninstall();
         std::string what = "build " + std::to_string(c.build) + "\n" + AllCallsText();
@@ -96,7 +96,7 @@ TEST(Sequence, FixedKeysAndFlushesByTheGate)
 // A failed version query leaves the record zeroed: build 0, gate closed.
 TEST(Sequence, AFailedVersionQueryClosesTheGate)
 {
-    TestMachine machine("gate-fail");
+    TestMachine machine;
     machine.Build(0x040A08AE).Load();
     SimFailCall("GetVersionExA", 1, ERROR_INVALID_PARAMETER);
     RunUninstall();

@@ -1,5 +1,6 @@
-// Helpers shared by the removal phases' tests: machine folders on disk and
-// what they hold, and the call record filtered for failure messages.
+// Helpers shared by the removal phases' tests: a test machine over the
+// shared MachineBuilder, copies of the sample machines, registry value
+// lines, and the call record cut down to what a test compares.
 #ifndef TESTS_UNIT_PHASE_SUPPORT_H
 #define TESTS_UNIT_PHASE_SUPPORT_H
 
@@ -18,7 +19,9 @@
 
 #include <unistd.h>
 
+#include "machine_builder.h"
 #include "sim.h"
+#include "snapshot.h"
 
 namespace phase_support {
 
@@ -37,12 +40,6 @@ inline std::string ReadBytes(const fs::path &path)
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-inline void WriteBytes(const fs::path &path, const std::string &bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // A fresh, empty folder under the system's temporary directory.
@@ -70,8 +67,7 @@ inline fs::path CopyOfSample(const std::string &name)
     return copy;
 }
 
-// Files and folders under a folder, by lower-case relative path (Windows
-// names do not differ in letter case alone): files to their bytes.
+// Files and folders under a folder, by relative path: files to their bytes.
 struct FolderContents {
     std::map<std::string, std::string> files;
     std::set<std::string> folders;
@@ -81,66 +77,13 @@ inline FolderContents ReadFolder(const fs::path &root)
 {
     FolderContents contents;
     for (auto &entry : fs::recursive_directory_iterator(root)) {
-        std::string rel = Lower(fs::relative(entry.path(), root).generic_string());
+        std::string rel = fs::relative(entry.path(), root).generic_string();
         if (entry.is_directory())
             contents.folders.insert(rel);
         else
             contents.files[rel] = ReadBytes(entry.path());
     }
     return contents;
-}
-
-// A REGEDIT4 file as key path (lower case) to its value lines, in order.
-inline std::map<std::string, std::vector<std::string>> ReadRegistryFile(const fs::path &path)
-{
-    std::map<std::string, std::vector<std::string>> keys;
-    std::istringstream in(ReadBytes(path));
-    std::string line, current, value;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!value.empty() || (!line.empty() && line[0] != '[' && !current.empty())) {
-            value += line;
-            // A hex list goes on in the next line after ",\".
-            if (value.size() >= 2 && value.compare(value.size() - 2, 2, ",\\") == 0) {
-                value.pop_back();
-                continue;
-            }
-            if (!value.empty())
-                keys[current].push_back(value);
-            value.clear();
-        } else if (!line.empty() && line[0] == '[' && line.back() == ']') {
-            current = Lower(line.substr(1, line.size() - 2));
-            keys[current];
-        }
-    }
-    return keys;
-}
-
-// An INI file as its sections, in order, each with its lines.
-struct IniSection {
-    std::string name;
-    std::vector<std::string> lines;
-    bool operator==(const IniSection &o) const { return name == o.name && lines == o.lines; }
-};
-
-inline std::vector<IniSection> ReadIniFile(const fs::path &path)
-{
-    std::vector<IniSection> sections;
-    std::istringstream in(ReadBytes(path));
-    std::string line;
-    sections.push_back(IniSection{"", {}});
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        if (line[0] == '[')
-            sections.push_back(IniSection{line, {}});
-        else
-            sections.back().lines.push_back(line);
-    }
-    return sections;
 }
 
 // The calls of the given services, in order, for comparisons and messages.
@@ -181,18 +124,11 @@ inline std::string AllCallsText()
     return "calls:\n" + SimFormatCalls(SimCalls());
 }
 
-// A machine folder made for one test: settings, registry text, files.
-// Load() writes it and loads it; the destructor unloads and removes it.
+// A machine for one test, over the shared MachineBuilder: settings and
+// registry keys are gathered and written at Load(); files are written at
+// once. The machine is unloaded and its folder removed at the end.
 class TestMachine {
 public:
-    explicit TestMachine(const std::string &name = "machine") : dir_(FreshFolder(name)) {}
-    ~TestMachine()
-    {
-        SimUnloadMachine();
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
     // A [Machine] setting of machine.ini: Build, WindowsDir, SystemDir, ...
     TestMachine &Setting(const std::string &name, const std::string &value)
     {
@@ -206,8 +142,8 @@ public:
         return Setting("Build", text);
     }
 
-    // A key under its stored root, with value lines in REGEDIT4 form:
-    // Key("HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000", {"\"DeviceDesc\"=\"x\""}).
+    // A key by its full path, with value lines in REGEDIT4 form:
+    // Key("HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000", {RegString("DeviceDesc", "x")}).
     TestMachine &Key(const std::string &path, const std::vector<std::string> &values = {})
     {
         registry_ += "[" + path + "]\r\n";
@@ -217,45 +153,31 @@ public:
         return *this;
     }
 
-    // A file by its Windows path ("C:\\WINDOWS\\WIN.INI"); a path ending in
-    // a backslash makes a folder.
+    // A file by its Windows path; a path ending in a backslash is a folder.
     TestMachine &File(const std::string &windowsPath, const std::string &bytes = "")
     {
-        files_.push_back({windowsPath, bytes});
+        if (!windowsPath.empty() && windowsPath.back() == '\\')
+            builder_.Dir(windowsPath.substr(0, windowsPath.size() - 1));
+        else
+            builder_.File(windowsPath, bytes);
         return *this;
-    }
-
-    fs::path HostPath(const std::string &windowsPath) const
-    {
-        std::string rest = windowsPath.substr(3);
-        std::replace(rest.begin(), rest.end(), '\\', '/');
-        return dir_ / "drives" / std::string(1, (char)std::toupper((unsigned char)windowsPath[0])) / rest;
     }
 
     void Load()
     {
-        WriteBytes(dir_ / "machine.ini", "[Machine]\r\n" + settings_);
-        WriteBytes(dir_ / "registry.reg", "REGEDIT4\r\n\r\n" + registry_);
-        fs::create_directories(dir_ / "drives" / "C");
-        for (auto &[path, bytes] : files_) {
-            if (!path.empty() && path.back() == '\\')
-                fs::create_directories(HostPath(path));
-            else
-                WriteBytes(HostPath(path), bytes);
-        }
-        std::string error;
-        ASSERT_TRUE(SimLoadMachine(dir_.string(), &error)) << error;
+        if (!settings_.empty())
+            builder_.Ini("[Machine]\r\n" + settings_);
+        builder_.Registry("REGEDIT4\r\n\r\n" + registry_);
+        ASSERT_TRUE(builder_.Load());
     }
 
-    bool Exists(const std::string &windowsPath) const { return fs::exists(HostPath(windowsPath)); }
-    std::string Read(const std::string &windowsPath) const { return ReadBytes(HostPath(windowsPath)); }
-    const fs::path &Dir() const { return dir_; }
+    bool Exists(const std::string &windowsPath) const { return builder_.Exists(windowsPath); }
+    std::string Read(const std::string &windowsPath) const { return builder_.Read(windowsPath); }
 
 private:
-    fs::path dir_;
+    MachineBuilder builder_;
     std::string settings_;
     std::string registry_;
-    std::vector<std::pair<std::string, std::string>> files_;
 };
 
 // A REGEDIT4 string value line: RegString("DeviceDesc", "x") is "DeviceDesc"="x".

@@ -55,11 +55,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     long error;
     if (!SimFault("DeleteFileA", &error))
         error = DeleteOneFile(lpFileName);
-    BOOL result = error == ERROR_SUCCESS;
-    if (!result)
-        SimSetLastError(error);
-    SimRecord("DeleteFileA", {SimArgText(lpFileName)}, result);
-    return result;
+    return SimBooleanResult("DeleteFileA", {SimArgText(lpFileName)}, error);
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
@@ -67,9 +63,5 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
     long error;
     if (!SimFault("RemoveDirectoryA", &error))
         error = RemoveOneDirectory(lpPathName);
-    BOOL result = error == ERROR_SUCCESS;
-    if (!result)
-        SimSetLastError(error);
-    SimRecord("RemoveDirectoryA", {SimArgText(lpPathName)}, result);
-    return result;
+    return SimBooleanResult("RemoveDirectoryA", {SimArgText(lpPathName)}, error);
 }

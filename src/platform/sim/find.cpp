@@ -153,11 +153,7 @@ BOOL WINAPI FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA *lpFindFileData)
             error = ERROR_SUCCESS;
         }
     }
-    BOOL result = error == ERROR_SUCCESS;
-    if (!result)
-        SimSetLastError(error);
-    SimRecord("FindNextFileA", {SearchText(hFindFile), found}, result);
-    return result;
+    return SimBooleanResult("FindNextFileA", {SearchText(hFindFile), found}, error);
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile)
@@ -165,11 +161,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile)
     long error;
     if (!SimFault("FindClose", &error))
         error = g_searches.erase((UINT_PTR)hFindFile) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-    BOOL result = error == ERROR_SUCCESS;
-    if (!result)
-        SimSetLastError(error);
-    SimRecord("FindClose", {SearchText(hFindFile)}, result);
-    return result;
+    return SimBooleanResult("FindClose", {SearchText(hFindFile)}, error);
 }
 
 void SimFindCloseAll()

@@ -18,15 +18,6 @@ namespace {
 
 SimSettings g_machine;
 
-std::string Trim(const std::string &text)
-{
-    size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos)
-        return "";
-    size_t end = text.find_last_not_of(" \t\r");
-    return text.substr(begin, end - begin + 1);
-}
-
 bool ParseNumber(const std::string &text, DWORD *value)
 {
     if (text.empty())
@@ -152,6 +143,15 @@ bool SetAttributes(const std::string &path, const std::string &letters, SimSetti
 
 }  // namespace
 
+std::string SimTrim(const std::string &text, const char *blanks)
+{
+    size_t begin = text.find_first_not_of(blanks);
+    if (begin == std::string::npos)
+        return "";
+    size_t end = text.find_last_not_of(blanks);
+    return text.substr(begin, end - begin + 1);
+}
+
 SimSettings &SimMachine()
 {
     return g_machine;
@@ -207,7 +207,7 @@ bool SimParseMachineIni(const std::string &text, SimSettings *settings, std::str
     int number = 0;
     while (std::getline(lines, line)) {
         number++;
-        line = Trim(line);
+        line = SimTrim(line);
         if (line.empty() || line[0] == ';' || line[0] == '#')
             continue;
         std::string why;
@@ -215,14 +215,14 @@ bool SimParseMachineIni(const std::string &text, SimSettings *settings, std::str
             if (line.back() != ']') {
                 why = "a section line ends with ]";
             } else {
-                section = SimFold(Trim(line.substr(1, line.size() - 2)));
+                section = SimFold(SimTrim(line.substr(1, line.size() - 2)));
                 if (section != "MACHINE" && section != "ATTRIBUTES" && section != "BUSY")
                     why = "unknown section " + line;
             }
         } else {
             size_t eq = line.find('=');
-            std::string key = Trim(line.substr(0, eq));
-            std::string value = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
+            std::string key = SimTrim(line.substr(0, eq));
+            std::string value = eq == std::string::npos ? "" : SimTrim(line.substr(eq + 1));
             if (section == "MACHINE") {
                 if (eq == std::string::npos)
                     why = "expected Key=Value";

@@ -29,15 +29,6 @@ struct Line {
     std::string value;  // a key's value, as read
 };
 
-std::string TrimBlanks(const std::string &text)
-{
-    size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return "";
-    size_t end = text.find_last_not_of(" \t");
-    return text.substr(begin, end - begin + 1);
-}
-
 std::vector<Line> SplitLines(const std::string &text)
 {
     std::vector<Line> lines;
@@ -51,18 +42,18 @@ std::vector<Line> SplitLines(const std::string &text)
         }
         if (line.end > start && text[line.end - 1] == '\r')
             line.end--;
-        std::string content = TrimBlanks(text.substr(start, line.end - start));
+        std::string content = SimTrim(text.substr(start, line.end - start));
         if (!content.empty() && content[0] == '[') {
             line.isSection = true;
             size_t close = content.find(']');
-            line.name = TrimBlanks(content.substr(1, close == std::string::npos ? std::string::npos
+            line.name = SimTrim(content.substr(1, close == std::string::npos ? std::string::npos
                                                                                  : close - 1));
         } else if (!content.empty() && content[0] != ';') {
             size_t equals = content.find('=');
             if (equals != std::string::npos && equals > 0) {
                 line.isKey = true;
-                line.name = TrimBlanks(content.substr(0, equals));
-                line.value = TrimBlanks(content.substr(equals + 1));
+                line.name = SimTrim(content.substr(0, equals));
+                line.value = SimTrim(content.substr(equals + 1));
                 size_t n = line.value.size();
                 if (n >= 2 && (line.value[0] == '"' || line.value[0] == '\'') &&
                     line.value[n - 1] == line.value[0])
@@ -282,10 +273,7 @@ BOOL WINAPI WriteProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     long error;
     if (!SimFault("WriteProfileStringA", &error))
         error = WriteString(lpAppName, lpKeyName, lpString);
-    BOOL result = error == ERROR_SUCCESS;
-    if (!result)
-        SimSetLastError(error);
-    SimRecord("WriteProfileStringA",
-              {SimArgText(lpAppName), SimArgText(lpKeyName), SimArgText(lpString)}, result);
-    return result;
+    return SimBooleanResult("WriteProfileStringA",
+                            {SimArgText(lpAppName), SimArgText(lpKeyName), SimArgText(lpString)},
+                            error);
 }

@@ -100,6 +100,15 @@ std::string SimNumberText(long long n)
     return std::to_string(n);
 }
 
+BOOL SimBooleanResult(const char *name, const std::vector<std::string> &args, long error)
+{
+    BOOL result = error == ERROR_SUCCESS;
+    if (!result)
+        SimSetLastError(error);
+    SimRecord(name, args, result);
+    return result;
+}
+
 void SimSetLastError(long error)
 {
     g_lastError = error;

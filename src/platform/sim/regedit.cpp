@@ -244,12 +244,6 @@ bool ParseValueLine(const std::string &line, SimRegKey *key, std::string *why)
     return true;
 }
 
-std::string TrimRight(const std::string &text)
-{
-    size_t end = text.find_last_not_of(" \t\r");
-    return end == std::string::npos ? "" : text.substr(0, end + 1);
-}
-
 }  // namespace
 
 std::string SimRegExport()
@@ -268,7 +262,10 @@ bool SimRegImport(const std::string &text, std::string *error)
         size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
-        lines.push_back(TrimRight(text.substr(start, end - start)));
+        // Trailing blanks go; a line's start is kept for its indentation.
+        std::string line = text.substr(start, end - start);
+        line.erase(line.find_last_not_of(" \t\r") + 1);
+        lines.push_back(line);
         start = end + 1;
     }
     if (lines.empty() || lines[0] != "REGEDIT4") {

@@ -62,6 +62,9 @@ inline unsigned char SimFoldByte(unsigned char c)
 std::string SimFold(const std::string &text);
 bool SimSameText(const std::string &a, const std::string &b);
 
+// The text without the blanks at either end.
+std::string SimTrim(const std::string &text, const char *blanks = " \t\r");
+
 // Raw host file access for the machine's own files.
 bool SimReadHostFile(const std::string &hostPath, std::string *bytes);
 bool SimWriteHostFile(const std::string &hostPath, const std::string &bytes);
@@ -169,6 +172,10 @@ DWORD SimAttributesOf(const std::string &key, bool isDir, bool hostReadOnly);
 // Forgets the call record, the call counts, the faults, the last error and
 // the restart requests.
 void SimResetRecord();
+
+// Ends a Boolean service: TRUE when error is ERROR_SUCCESS, else FALSE with
+// error left as the last error; the call is recorded either way.
+BOOL SimBooleanResult(const char *name, const std::vector<std::string> &args, long error);
 
 // Open files and heap blocks are both listed and released by the io part.
 

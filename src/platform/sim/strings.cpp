@@ -23,6 +23,13 @@ int Compare(const char *a, const char *b)
     return *x < *y ? -1 : (*x > *y ? 1 : 0);
 }
 
+// Copies the string and its NUL.
+void CopyBytes(char *to, const char *from)
+{
+    while ((*to++ = *from++) != 0) {
+    }
+}
+
 }  // namespace
 
 LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2)
@@ -31,10 +38,7 @@ LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2)
     std::string source = SimArgText(lpString2);
     LPSTR result = nullptr;
     if (!SimFault("lstrcpyA", &error) && lpString1 && lpString2) {
-        char *to = lpString1;
-        const char *from = lpString2;
-        while ((*to++ = *from++) != 0) {
-        }
+        CopyBytes(lpString1, lpString2);
         result = lpString1;
     }
     SimRecord("lstrcpyA", {result ? std::string(lpString1) : SimArgText(nullptr), source},
@@ -48,12 +52,10 @@ LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2)
     std::string source = SimArgText(lpString2);
     LPSTR result = nullptr;
     if (!SimFault("lstrcatA", &error) && lpString1 && lpString2) {
-        char *to = lpString1;
-        while (*to)
-            to++;
-        const char *from = lpString2;
-        while ((*to++ = *from++) != 0) {
-        }
+        char *end = lpString1;
+        while (*end)
+            end++;
+        CopyBytes(end, lpString2);
         result = lpString1;
     }
     SimRecord("lstrcatA", {result ? std::string(lpString1) : SimArgText(nullptr), source},

@@ -64,11 +64,7 @@ BOOL WINAPI GetVersionExA(OSVERSIONINFOA *lpVersionInformation)
         std::memset(info.szCSDVersion, 0, sizeof info.szCSDVersion);
         std::strncpy(info.szCSDVersion, csd.c_str(), sizeof info.szCSDVersion - 1);
     }
-    BOOL result = error == ERROR_SUCCESS;
-    if (!result)
-        SimSetLastError(error);
-    SimRecord("GetVersionExA", {size}, result);
-    return result;
+    return SimBooleanResult("GetVersionExA", {size}, error);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
