@@ -24,6 +24,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+# No __pycache__ in the source tree.
+sys.dont_write_bytecode = True
 
 import winefix  # noqa: E402
 import winestate  # noqa: E402

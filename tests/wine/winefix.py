@@ -26,7 +26,8 @@ import sys
 import tempfile
 import time
 
-import winestate
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import winestate  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
