@@ -82,3 +82,17 @@ foreach(source ${BR_FUZZ_SOURCES})
     add_test(NAME fuzz_corpus.${name} COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
   endif()
 endforeach()
+
+# BR32UNIN.EXE end to end under Wine, one test per Windows version mode
+# (tests/wine). The win32 preset must have built the program and its helper.
+foreach(mode win98 win95 winxp)
+  add_test(NAME wine_${mode}
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run_suite.sh
+                   --exe ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE ${mode})
+  set_tests_properties(wine_${mode} PROPERTIES
+    ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine"
+    SKIP_RETURN_CODE 77 TIMEOUT 900
+    # One at a time: each starts its own Xvfb and Wine sessions, and the
+    # progress dialog's short life is the one timing the suite relies on.
+    RESOURCE_LOCK wine)
+endforeach()

@@ -21,8 +21,8 @@ const unsigned char CONTROL_Z = 0x1A;
 struct TEXTSTREAM {
     FILEIO *file;
     int atEnd;   // a read met the end of the text
-    int failed;  // a read or a write failed
-    int writeFailed;
+    int failed;       // a read or a write failed
+    int writeFailed;  // a write failed: reported at close
     int readPos;
     int readLen;
     int writeLen;
@@ -73,8 +73,10 @@ int FlushWrites(TEXTSTREAM *s)
 {
     if (s->writeLen > 0) {
         long n = FileIoWriteAtEnd(s->file, s->writeBuffer, (unsigned long)s->writeLen);
-        if (n != s->writeLen)
-            s->failed = s->writeFailed = 1;
+        if (n != s->writeLen) {
+            s->failed = 1;
+            s->writeFailed = 1;
+        }
         s->writeLen = 0;
     }
     return !s->writeFailed;

@@ -41,11 +41,12 @@ int TextReadWord(TEXTSTREAM *stream, char *word, int size);
 int TextAtEnd(const TEXTSTREAM *stream);
 int TextFailed(const TEXTSTREAM *stream);
 
-// Writes line and a line end; every LF goes out as CR LF. Returns 1 when
-// every byte was written.
+// Writes line and a line end; every LF goes out as CR LF. Returns 0 once a
+// write has failed; writes are buffered, so a failure may show only at close.
 int TextWriteLine(TEXTSTREAM *stream, const char *line);
 
-// Writes out what is buffered and closes. Returns 0 on success.
+// Writes out what is buffered and closes. Returns 0 when every write and the
+// close succeeded (a failed read does not count here).
 int TextClose(TEXTSTREAM *stream);
 
 void *BlockAlloc(unsigned long size);

@@ -18,14 +18,23 @@
 //   dump CAPTION TIMEOUT          prints the dialog and its controls: id,
 //                                 class, styles, screen rectangle and the
 //                                 text as hex bytes of the ANSI code page
+//   watchbar CAPTION ID TIMEOUT   the positions a progress bar takes while
+//                                 the dialog is up, each new one printed;
+//                                 polled every millisecond, faster than
+//                                 the timer that steps the bar
 //   volatilekey KEY [NAME TYPE DATA]...
 //                                 creates KEY (HKEY_CURRENT_CONFIG\... and
 //                                 the other root names) as a volatile key,
 //                                 with values: NAME "@" for the default
 //                                 value, TYPE sz, dword (hex) or hex (bytes)
+//   profile SECTION KEY VALUE [SECTION KEY VALUE]...
+//                                 WriteProfileStringA of each triple: the
+//                                 system profile, wherever this Wine keeps
+//                                 the section (some live in the registry)
 // Known limits: the first dialog with the caption wins; texts longer than
 // 1023 bytes are cut.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -199,7 +208,9 @@ int CreateVolatileKey(int argc, char **argv)
 int Usage()
 {
     fprintf(stderr, "usage: windrive wait|gone|close|closebox|dump CAPTION TIMEOUT\n"
-                    "       windrive click CAPTION ID TIMEOUT\n");
+                    "       windrive click|watchbar CAPTION ID TIMEOUT\n"
+                    "       windrive volatilekey KEY [NAME TYPE DATA]...\n"
+                    "       windrive profile SECTION KEY VALUE [SECTION KEY VALUE]...\n");
     return 3;
 }
 
@@ -209,14 +220,25 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "volatilekey") == 0)
         return CreateVolatileKey(argc, argv);
+    if (strcmp(argv[1], "profile") == 0) {
+        int rc = 0;
+        for (int i = 2; i + 2 < argc; i += 3) {
+            if (!WriteProfileStringA(argv[i], argv[i + 1], argv[i + 2])) {
+                fprintf(stderr, "windrive: cannot write [%s] %s\n", argv[i], argv[i + 1]);
+                rc = 1;
+            }
+        }
+        return rc;
+    }
     if (argc < 4)
         return Usage();
     const char *command = argv[1];
     const char *caption = argv[2];
     BOOL isClick = strcmp(command, "click") == 0;
-    if (isClick && argc < 5)
+    BOOL takesId = isClick || strcmp(command, "watchbar") == 0;
+    if (takesId && argc < 5)
         return Usage();
-    DWORD timeout = (DWORD)strtoul(argv[isClick ? 4 : 3], NULL, 10);
+    DWORD timeout = (DWORD)strtoul(argv[takesId ? 4 : 3], NULL, 10);
 
     if (strcmp(command, "gone") == 0)
         return WaitGone(caption, timeout) ? 0 : 1;
@@ -250,6 +272,24 @@ int main(int argc, char **argv)
             return 1;
         }
         printf("%ld %ld\n", pt.x, pt.y);
+        return 0;
+    }
+    if (strcmp(command, "watchbar") == 0) {
+        HWND bar = GetDlgItem(hwnd, atoi(argv[3]));
+        timeBeginPeriod(1);
+        LRESULT last = -1;
+        while (bar && IsWindow(bar)) {
+            DWORD_PTR pos = 0;
+            if (!SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &pos))
+                break;
+            if ((LRESULT)pos != last) {
+                printf("%ld ", (long)pos);
+                fflush(stdout);
+                last = (LRESULT)pos;
+            }
+            Sleep(1);
+        }
+        printf("\n");
         return 0;
     }
     if (strcmp(command, "dump") == 0) {

@@ -24,6 +24,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+# No __pycache__ in the source tree.
+sys.dont_write_bytecode = True
 
 import winefix  # noqa: E402
 import winestate  # noqa: E402
@@ -155,13 +157,16 @@ class Run:
         self.dialogs = {}  # caption -> parsed dump
         self.procs = []
         self.bg_count = 0
+        self.bar_watcher = None
+        self.bar_positions = None
+        self.trace = ""
 
     # Background processes write to files: see Wine.run.
-    def background(self, args, tag):
+    def background(self, args, tag, **env):
         self.bg_count += 1
         out = open(os.path.join(self.logs, "%02d-%s.out" % (self.bg_count, tag)), "w+b")
-        proc = subprocess.Popen(args, env=self.wine.env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT, cwd=self.wine.drive_c)
+        proc = subprocess.Popen(args, env=dict(self.wine.env, **env), stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.STDOUT, cwd=self.wine.drive_c)
         proc.log = out
         self.procs.append(proc)
         return proc
@@ -215,12 +220,16 @@ class Run:
     def start_watch(self, caption, action):
         if action == "close-early":
             return self.helper("close", caption, str(DIALOG_TIMEOUT_MS))
+        if caption == PROGRESS:
+            self.bar_watcher = self.helper("watchbar", caption, "1008", str(DIALOG_TIMEOUT_MS))
         return self.helper("dump", caption, str(DIALOG_TIMEOUT_MS))
 
     def drive(self, steps):
         """Runs the program through the steps; returns its exit code."""
         watcher = self.start_watch(*steps[0])
-        program = self.background(["wine", winefix.SYSTEM_DIR + "\\BR32UNIN.EXE"], "program")
+        # The token calls are traced: the restart privilege is seen from outside.
+        program = self.background(["wine", winefix.SYSTEM_DIR + "\\BR32UNIN.EXE"], "program",
+                                  WINEDEBUG="-all,+advapi,+security")
         for i, (caption, action) in enumerate(steps):
             seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 5)
             if watcher.returncode != 0:
@@ -239,6 +248,10 @@ class Run:
             shown = [c for c in DIALOGS if self.wine.wine(
                 self.args.windrive, "wait", c, "0", check=False).returncode == 0]
             raise Failure("the program did not end after the last step; dialogs up: %r" % shown)
+        self.trace = self.output(program, 0).decode(errors="replace")
+        if self.bar_watcher is not None:
+            seen = self.output(self.bar_watcher, 10) or b""
+            self.bar_positions = [int(p) for p in seen.split()]
         return program.returncode
 
     def finish(self):
@@ -289,6 +302,32 @@ def check_dialogs(run):
     return problems
 
 
+def check_progress(run):
+    """The bar's positions while the dialog was up. The step is -2 from
+    position 0 in the range 0 to 140: Wine's bar wraps below its minimum, so
+    the first step shows 138 and the seventieth 0. The last position seen
+    before the dialog closes is 0 after exactly 70 steps (2 after 69, and
+    138 again after 71)."""
+    seen = run.bar_positions
+    if seen is None:
+        return []
+    if not seen or seen[-1] != 0 or any(p not in range(0, 139, 2) for p in seen) or any(
+            b >= a for a, b in zip(seen, seen[1:])):
+        return ["progress bar: positions %r, wanted steps of 2 from 138 down to 0" % seen]
+    return []
+
+
+def check_privilege(run, restart, nt):
+    """The restart privilege, switched on only on NT and only for a restart;
+    Wine grants ExitWindowsEx without it, so its trace tells."""
+    asked = "SeShutdownPrivilege" in run.trace and "AdjustTokenPrivileges" in run.trace
+    if asked != (restart and nt):
+        return ["restart privilege: %s, wanted %s (trace: %r)"
+                % ("enabled" if asked else "not enabled",
+                   "enabled" if restart and nt else "not enabled", run.trace[-400:])]
+    return []
+
+
 def expected_state(baseline, listing, outcome):
     """The registry, WIN.INI and file tree that a run must leave."""
     registry = baseline["registry"]
@@ -306,6 +345,9 @@ def expected_state(baseline, listing, outcome):
                    if i["section"].lower() == section):
                 gone_ini.add((section, None))
         ini = winestate.ini_without(ini, gone_ini)
+        for section, key in gone_ini:
+            if section in winefix.PROFILE_MAPPING:
+                registry = winestate.remove_value(registry, winefix.PROFILE_MAPPING[section], key)
         for item in listing["files"] + listing["folders"]:
             if item["after_run"] == "gone":
                 rel = item["path"][3:].replace("\\", "/").lower()
@@ -313,10 +355,14 @@ def expected_state(baseline, listing, outcome):
     return registry, ini, tree
 
 
-def check_listing_files(run, listing, outcome):
-    """Each listed file by its own bytes, the driver's and the decoys'."""
+def check_listing_files(run, listing, outcome, moved):
+    """Each listed file by its own bytes, the driver's and the decoys', but
+    for those that the restart steps moved."""
     problems = []
+    moved = {path.lower() for path in moved}
     for item in listing["files"]:
+        if item["path"].lower() in moved:
+            continue
         path = winefix.unix_path(run.wine.drive_c, item["path"])
         want_gone = outcome == "removed" and item["after_run"] == "gone"
         if want_gone:
@@ -333,13 +379,20 @@ def check_listing_files(run, listing, outcome):
 
 def check_state(run, baseline, listing, outcome, restart):
     registry, ini, tree = expected_state(baseline, listing, outcome)
-    problems = check_listing_files(run, listing, outcome)
     drive_c = run.wine.drive_c
     wininit = winefix.unix_path(drive_c, winefix.WINDOWS_DIR + "\\wininit.ini")
+    # The restart steps run in a process of their own: wait for them before
+    # looking at any file, and leave the five files they move to check_restart.
     if restart:
         wait_for_restart(run)
+    moved = {"%s\\%s" % (winefix.SYSTEM_DIR, name) for name in RESTART_FILES} if restart else set()
+    problems = check_listing_files(run, listing, outcome, moved)
     actual_tree = winestate.snapshot_tree(drive_c)
 
+    if outcome == "removed":
+        # WIN.INI changes; it is compared section by section below.
+        rel = "windows/win.ini"
+        tree[rel] = actual_tree.get(rel, (rel, "missing"))
     if outcome == "removed" and not restart:
         # The five restart files stay until Windows starts again.
         if not os.path.isfile(wininit):
@@ -425,6 +478,8 @@ def run_scenario(args, mode_dir, display, listing, baseline, scenario):
         if code != 2:
             problems.append("exit code %d, wanted 2" % code)
         problems += check_dialogs(run)
+        problems += check_progress(run)
+        problems += check_privilege(run, restart, listing["mode"] == "winxp")
         problems += check_state(run, baseline, listing, outcome, restart)
     except Failure as e:
         driven = 0

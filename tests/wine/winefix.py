@@ -26,7 +26,8 @@ import sys
 import tempfile
 import time
 
-import winestate
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import winestate  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -45,10 +46,12 @@ WINDOWS_DIR = "C:\\windows"
 SYSTEM_DIR = "C:\\windows\\system32"
 SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 
-# Wine draws the caption buttons with the Marlett font. The fonts-wine
-# package ships it, but this Wine does not look in that package's folder, so
-# the close box would draw as the letter "r": the prefix gets its own copy.
-WINE_FONTS = ["/usr/share/wine/fonts/marlett.ttf"]
+# Wine draws the caption buttons with the Marlett font, and captions and
+# message boxes in Tahoma. The fonts-wine package ships them, but this Wine
+# does not look in that package's folder (the close box would draw as the
+# letter "r", the texts in a fallback face): the prefix gets its own copies.
+WINE_FONTS = ["/usr/share/wine/fonts/" + name
+              for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
 
 
 def log(what, since):
@@ -213,28 +216,26 @@ def add_volatile_keys(wine, windrive, regfile):
         wine.wine(windrive, "volatilekey", *args)
 
 
-def write_win_ini(wine, listing):
-    """Appends the listed sections and keys to the prefix's WIN.INI, which
-    the profile functions read and write directly."""
-    path = unix_path(wine.drive_c, WINDOWS_DIR + "\\win.ini")
-    with open(path, "rb") as f:
-        text = f.read()
-    if text and not text.endswith(b"\r\n"):
-        text += b"\r\n"
-    sections = []
+# The WIN.INI sections that this Wine keeps in the registry, as Windows NT
+# does (IniFileMapping): the profile functions read and write them there
+# and never touch the file's sections of the same name.
+PROFILE_MAPPING = {
+    "devices": "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices",
+    "printerports":
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\PrinterPorts",
+    "windows": "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
+}
+
+
+def write_profile(wine, windrive, listing):
+    """The listed WIN.INI entries, written with the profile functions, so
+    that each lands where this Wine's profile functions look for it."""
+    args = []
     for item in listing["win_ini"]:
-        entry = next((s for s in sections if s[0].lower() == item["section"].lower()), None)
-        if entry is None:
-            entry = (item["section"], [])
-            sections.append(entry)
-        if item["key"] is not None:
-            entry[1].append((item["key"], item["value"]))
-    for name, entries in sections:
-        text += b"\r\n[" + name.encode("cp1252") + b"]\r\n"
-        for key, value in entries:
-            text += (key + "=" + value).encode("cp1252") + b"\r\n"
-    with open(path, "wb") as f:
-        f.write(text)
+        if item["key"] is None:
+            raise RuntimeError("a WIN.INI section without keys: [%s]" % item["section"])
+        args += [item["section"], item["key"], item["value"]]
+    wine.wine(windrive, "profile", *args)
 
 
 def install(wine, mode, exe, windrive, folder):
@@ -252,6 +253,9 @@ def install(wine, mode, exe, windrive, folder):
     # Without a window manager Wine waits 2 s for each window it closes,
     # unless it draws the windows itself.
     wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    missing = [font for font in WINE_FONTS if not os.path.isfile(font)]
+    if missing:
+        raise RuntimeError("fonts missing (Debian package fonts-wine): %s" % " ".join(missing))
     for font in WINE_FONTS:
         shutil.copy(font, unix_path(wine.drive_c, WINDOWS_DIR + "\\Fonts\\", create_dirs=True))
 
@@ -261,7 +265,7 @@ def install(wine, mode, exe, windrive, folder):
     wine.wine("reg", "add", SHELL_FOLDERS, "/v", "Programs", "/d", programs, "/f")
     wine.wine("regedit", "/S", "Z:" + regfile.replace("/", "\\"))
     add_volatile_keys(wine, windrive, regfile)
-    write_win_ini(wine, listing)
+    write_profile(wine, windrive, listing)
 
     layout = Layout(listing, programs)
     for item in listing["files"] + listing["folders"]:

@@ -23,6 +23,8 @@ VOLATILE_KEYS = [
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\"
     "{4D36E968-E325-11CE-BFC1-08002BE10318}",
     "HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters",
+    # Counts the sessions' service starts.
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent",
 ]
 
 # Files that Wine itself rewrites while any program runs.
@@ -92,6 +94,19 @@ def remove_subtrees(keys, gone):
     """keys less every key at or below one of the paths in gone."""
     tops = [form for path in gone for form in alias_forms(path)]
     return {k: v for k, v in keys.items() if not any(is_under(k, top) for top in tops)}
+
+
+def remove_value(keys, key_path, name):
+    """keys with the value name (None: the default value) taken out of
+    one key."""
+    entry = keys.get(key_path.lower())
+    if entry is None:
+        return keys
+    left = "@=" if name is None else '"%s"=' % name.replace("\\", "\\\\").replace('"', '\\"')
+    keys = dict(keys)
+    keys[key_path.lower()] = (entry[0], [v for v in entry[1] if not v.lower().startswith(
+        left.lower())])
+    return keys
 
 
 def diff_registry(expected, actual):
