@@ -34,18 +34,15 @@ void RemoveProfileEntries()
     char suffix[TEXT_SIZE];  // "-" and the port text
 
     value[0] = 0;
-    DWORD length = GetProfileStringA("Devices", DRIVER_NAME, DEFAULT_DEVICE, value, PROFILE_VALUE_SIZE);
+    // A longer value arrives cut to 149 characters, and its port with it.
+    GetProfileStringA("Devices", DRIVER_NAME, DEFAULT_DEVICE, value, PROFILE_VALUE_SIZE);
     value[PROFILE_VALUE_SIZE - 1] = 0;
-    // A value that filled the buffer may have been cut, and a section named
-    // after a cut port could be another one's: such a port names nothing.
-    BOOL whole = length < (DWORD)(PROFILE_VALUE_SIZE - 1);
 
     if (TextFindChar(value, '\\')) {
         // The port is everything after the first comma. Without a comma the
         // value names no port, and no section is removed.
         const char *comma = TextFindChar(value, ',');
-        if (whole && comma && CopyText(suffix, TEXT_SIZE, "-") &&
-            AppendText(suffix, TEXT_SIZE, comma + 1))
+        if (comma && CopyText(suffix, TEXT_SIZE, "-") && AppendText(suffix, TEXT_SIZE, comma + 1))
             RemovePortSection(suffix);
     } else {
         for (int i = 0; lstrcmpA(g_portSuffixes[i], "") != 0; i++)

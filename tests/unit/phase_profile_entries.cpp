@@ -97,28 +97,22 @@ TEST_P(ProfileTest, RemovesSectionsThenTheTwoKeys)
 INSTANTIATE_TEST_SUITE_P(ProfileEntries, ProfileTest, ::testing::ValuesIn(g_profileCases),
                          [](const auto &info) { return "case" + std::to_string(info.index); });
 
-// GetProfileStringA cuts a long value at 149 characters. A section named
-// after a port that may have been cut could be another one's: a value that
-// fills the buffer names no port section, and only the two keys go. Below
-// that the port section goes as usual.
-TEST(ProfileLongValue, AValueThatFillsTheBufferNamesNoSection)
+// GetProfileStringA cuts a long value at 149 characters; the port text is
+// cut with it, and the section named after the cut port is the one removed.
+TEST(ProfileLongValue, CutAt149Characters)
 {
     const std::string port = "\\\\server\\";
     for (size_t length : {148u, 149u, 150u, 300u}) {
         std::string value = "BR32jp," + port + std::string(length - 7 - port.size(), 'p');
         std::string cut = value.substr(0, 149);
         TestMachine machine;
-        machine.File("C:\\WINDOWS\\WIN.INI", "[Devices]\r\n" + DRIVER + "=" + value + "\r\n[" +
-                                                   DRIVER + "-" + cut.substr(7) + "]\r\nA=1\r\n")
-            .Load();
+        machine.File("C:\\WINDOWS\\WIN.INI", "[Devices]\r\n" + DRIVER + "=" + value + "\r\n").Load();
         RemoveProfileEntries();
         std::vector<std::string> expected = {
+            "WriteProfileStringA(" + DRIVER + "-" + cut.substr(7) + ", NULL, NULL)",
             "WriteProfileStringA(Devices, " + DRIVER + ", NULL)",
             "WriteProfileStringA(PrinterPorts, " + DRIVER + ", NULL)",
         };
-        if (length < 149)
-            expected.insert(expected.begin(), "WriteProfileStringA(" + DRIVER + "-" + value.substr(7) +
-                                                  ", NULL, NULL)");
         EXPECT_EQ(expected, CallLines(SimCallsNamed("WriteProfileStringA")))
             << length << " characters\n" << AllCallsText();
     }
