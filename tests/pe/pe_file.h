@@ -5,12 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
-
-struct PeImport {
-    std::string dll;
-    std::string function;  // "" for an import by ordinal
-};
 
 struct PeResource {
     std::string type;  // "#3" for an ordinal type (RT_ICON), else its name
@@ -24,7 +20,7 @@ struct PeFile {
     uint16_t majorOs = 0, minorOs = 0, majorSubsystem = 0, minorSubsystem = 0;
     uint32_t tlsSize = 0;
     size_t fileSize = 0;
-    std::vector<PeImport> imports;
+    std::vector<std::pair<std::string, std::string>> imports;  // dll, function ("" by ordinal)
     std::vector<PeResource> resources;
 };
 

@@ -4,6 +4,7 @@
 // dialogs.txt that breaks the layout fails here even before a Windows build.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,10 +19,10 @@
 
 namespace {
 
-std::vector<unsigned char> ReadFile(const std::string &path)
+std::string ReadFile(const std::string &path)
 {
     std::ifstream file(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 class BuiltProgram : public ::testing::Test {
@@ -38,23 +39,20 @@ protected:
 
     const PeResource *Find(const std::string &type, const std::string &name)
     {
-        for (const PeResource &r : pe.resources) {
-            if (r.type == type && r.name == name)
-                return &r;
-        }
-        return nullptr;
+        auto found = std::find_if(pe.resources.begin(), pe.resources.end(),
+                                  [&](const PeResource &r) { return r.type == type && r.name == name; });
+        return found == pe.resources.end() ? nullptr : &*found;
     }
 };
 
 TEST_F(BuiltProgram, IsAVersion4GuiProgramForI386WithinItsSize)
 {
     std::printf("BR32UNIN.EXE: %zu bytes (limit 16384)\n", pe.fileSize);
-    EXPECT_EQ(0x014C, pe.machine) << "i386";
-    EXPECT_EQ(2, pe.subsystem) << "Windows GUI";
-    EXPECT_EQ(0x0002, pe.characteristics & 0x2002) << "an executable image, not a DLL";
-    EXPECT_EQ("4.0 4.0", std::to_string(pe.majorSubsystem) + "." + std::to_string(pe.minorSubsystem) +
-                             " " + std::to_string(pe.majorOs) + "." + std::to_string(pe.minorOs))
-        << "subsystem and OS version";
+    char header[80];
+    std::snprintf(header, sizeof header, "machine %#x, subsystem %u %u.%u, OS %u.%u, flags %#x",
+                  pe.machine, pe.subsystem, pe.majorSubsystem, pe.minorSubsystem, pe.majorOs, pe.minorOs,
+                  pe.characteristics & 0x2002);  // executable image, DLL
+    EXPECT_STREQ("machine 0x14c, subsystem 2 4.0, OS 4.0, flags 0x2", header) << "i386, Windows GUI";
     EXPECT_LE(pe.fileSize, 16384u);
 }
 
@@ -70,8 +68,7 @@ TEST_F(BuiltProgram, RunsNothingBeforeItsEntryPoint)
         if (entry.path().extension() != ".obj")
             continue;
         objects++;
-        std::vector<unsigned char> bytes = ReadFile(entry.path().string());
-        std::string object(bytes.begin(), bytes.end());
+        std::string object = ReadFile(entry.path().string());
         for (const char *section : {".ctors", ".dtors", ".init_array", ".CRT", ".tls", ".eh_frame"})
             EXPECT_EQ(std::string::npos, object.find(section)) << entry.path() << ": " << section;
     }
@@ -83,34 +80,26 @@ TEST_F(BuiltProgram, ImportsOnlyTheAllowedFunctions)
     std::ifstream list(BR_SOURCE_DIR "/tests/pe/imports.allow");
     std::set<std::string> allowed;
     for (std::string line, dll, function; std::getline(list, line);) {
-        std::istringstream words(line);
-        if (line[0] != '#' && words >> dll >> function)
+        if (line[0] != '#' && std::istringstream(line) >> dll >> function)
             allowed.insert(dll + ".dll " + function);
     }
-    ASSERT_FALSE(allowed.empty()) << "tests/pe/imports.allow";
-    ASSERT_FALSE(pe.imports.empty());
-    for (const PeImport &import : pe.imports) {
-        std::string dll = import.dll;
+    ASSERT_FALSE(allowed.empty() || pe.imports.empty()) << "tests/pe/imports.allow, or no imports";
+    for (auto [dll, function] : pe.imports) {
         for (char &c : dll)
             c = (char)std::tolower((unsigned char)c);
-        EXPECT_TRUE(allowed.count(dll + " " + import.function))
-            << import.dll << " " << (import.function.empty() ? "by ordinal" : import.function)
-            << " is not in tests/pe/imports.allow";
+        EXPECT_TRUE(allowed.count(dll + " " + function))
+            << dll << " " << (function.empty() ? "by ordinal" : function) << " is not in tests/pe/imports.allow";
     }
 }
 
 TEST_F(BuiltProgram, HoldsExactlyTheFourNeutralResources)
 {
-    std::vector<std::string> inventory;
+    // Type (RT_ICON, RT_DIALOG, RT_GROUP_ICON), name, language/code page, size.
+    std::string inventory;
     for (const PeResource &r : pe.resources)
-        inventory.push_back(r.type + " " + r.name + " language " + std::to_string(r.language) +
-                            " code page " + std::to_string(r.codePage) + ", " +
-                            std::to_string(r.data.size()) + " bytes");
-    EXPECT_EQ((std::vector<std::string>{"#3 #1 language 0 code page 0, 744 bytes",  // RT_ICON
-                                        "#5 UNINSTALL language 0 code page 0, 214 bytes",  // RT_DIALOG
-                                        "#5 WELCOME language 0 code page 0, 176 bytes",
-                                        "#14 IDI_UNINICON language 0 code page 0, 20 bytes"}),  // RT_GROUP_ICON
-              inventory);
+        inventory += r.type + " " + r.name + " " + std::to_string(r.language) + "/" + std::to_string(r.codePage) +
+                     " " + std::to_string(r.data.size()) + "\n";
+    EXPECT_EQ("#3 #1 0/0 744\n#5 UNINSTALL 0/0 214\n#5 WELCOME 0/0 176\n#14 IDI_UNINICON 0/0 20\n", inventory);
     for (const DialogTemplateBytes *t = g_dialogTemplates; t->name; t++) {
         const PeResource *r = Find("#5", t->name);
         ASSERT_TRUE(r) << t->name;
@@ -125,10 +114,8 @@ TEST_F(BuiltProgram, CarriesOne32By32SixteenColourIcon)
     const PeResource *group = Find("#14", "IDI_UNINICON"), *image = Find("#3", "#1");
     ASSERT_TRUE(group && image && image->data.size() == 744);
     // Reserved, type icon, one image: 32x32, 16 colours, 1 plane, 4 bits, 744 bytes, icon 1.
-    EXPECT_EQ((std::vector<unsigned char>{0, 0, 1, 0, 1, 0, 32, 32, 16, 0, 1, 0, 4, 0, 0xE8, 2, 0, 0, 1, 0}),
-              group->data);
-    std::vector<unsigned char> ico = ReadFile(BR_SOURCE_DIR "/res/uninicon.ico");
-    EXPECT_TRUE(ico.size() == 22 + 744 && std::equal(image->data.begin(), image->data.end(), ico.begin() + 22))
+    EXPECT_EQ((std::vector<unsigned char>{0, 0, 1, 0, 1, 0, 32, 32, 16, 0, 1, 0, 4, 0, 0xE8, 2, 0, 0, 1, 0}), group->data);
+    EXPECT_EQ(ReadFile(BR_SOURCE_DIR "/res/uninicon.ico").substr(22), std::string(image->data.begin(), image->data.end()))
         << "the icon image differs from res/uninicon.ico";
     // BITMAPINFOHEADER: 40 bytes, 32 by 64 (bitmap and mask), 1 plane, 4
     // bits, BI_RGB, 512 bytes of bitmap, the rest 0; then the standard 16
@@ -142,21 +129,17 @@ TEST_F(BuiltProgram, CarriesOne32By32SixteenColourIcon)
     // The mask's rows start bottom first; a set bit is a transparent pixel.
     const unsigned char *mask = image->data.data() + 104 + 512;
     auto transparent = [&](int x, int y) { return (mask[(31 - y) * 4 + x / 8] >> (7 - x % 8)) & 1; };
-    EXPECT_TRUE(transparent(0, 0) && transparent(31, 0) && transparent(0, 31) && transparent(31, 31)) << "corners";
-    EXPECT_FALSE(transparent(16, 16)) << "the middle";
+    EXPECT_TRUE(transparent(0, 0) && transparent(31, 0) && transparent(0, 31) && transparent(31, 31) &&
+                !transparent(16, 16)) << "transparent corners, the middle drawn";
 }
 
 // ------------------------------------------------ the described templates
-
-std::string Shown(const SimTemplateName &name)
-{
-    return name.isOrdinal ? "#" + std::to_string(name.ordinal) : "\"" + name.text + "\"";
-}
 
 // A template of res/dialogs.inc as text: its header and font, then a line
 // for each control (its class by ordinal or by name, with its letter case).
 std::string Described(const std::string &name)
 {
+    auto Shown = [](const SimTemplateName &n) { return n.isOrdinal ? "#" + std::to_string(n.ordinal) : '"' + n.text + '"'; };
     for (const DialogTemplateBytes *b = g_dialogTemplates; b->name; b++) {
         SimDialogTemplate t;
         std::string error;

@@ -17,7 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "sim.h"
@@ -42,8 +42,7 @@ public:
     MachineBuilder &Ini(const std::string &text) { return Write(dir_ + "/machine.ini", text); }
     MachineBuilder &Registry(const std::string &text)
     {
-        return Write(dir_ + "/registry.reg",
-                     text.compare(0, 8, "REGEDIT4") == 0 ? text : "REGEDIT4\r\n\r\n" + text);
+        return Write(dir_ + "/registry.reg", text.compare(0, 8, "REGEDIT4") ? "REGEDIT4\r\n\r\n" + text : text);
     }
     MachineBuilder &File(const std::string &path, const std::string &bytes)
     {
@@ -55,14 +54,12 @@ public:
         std::filesystem::create_directories(Host(path));
         return *this;
     }
-
     // Loads the folder as the machine; a failure is reported with its reason.
     bool Load()
     {
         std::string error;
         return SimLoadMachine(dir_, &error) || (ADD_FAILURE() << "SimLoadMachine: " << error, false);
     }
-
     // The host path of a Windows path, spelt as given.
     std::string Host(const std::string &path) const
     {
@@ -77,9 +74,7 @@ public:
     static std::string ReadHost(const std::string &host)
     {
         std::ifstream in(host, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return in ? bytes.str() : "<missing>";
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
     }
     const std::string &dir() const { return dir_; }
 
