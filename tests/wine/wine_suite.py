@@ -212,7 +212,8 @@ def check_run(run, code, trace, restart):
     # On NT only, and only for a restart; Wine restarts without it, so only its trace tells.
     asked = "SeShutdownPrivilege" in trace and "AdjustTokenPrivileges" in trace
     if asked != (restart and run.mode == "winxp"):
-        problems.append("restart privilege enabled: %s (trace ends %r)" % (asked, trace[-400:]))
+        problems.append("restart privilege enabled: %s, wanted %s (trace ends %r)"
+                        % (asked, not asked, trace[-400:]))
     return problems
 
 

@@ -28,8 +28,11 @@ PROFILE_KEYS = {s.lower(): "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\
 ALIASES = [("hkey_current_config\\",
             "hkey_local_machine\\system\\currentcontrolset\\hardware profiles\\current\\"),
            ("hkey_classes_root\\", "hkey_local_machine\\software\\classes\\")]
-# Made afresh in each session, with new names or stamps each time.
-SESSION_KEYS = ["HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\Control\\Video",
+# Made afresh in each session, with new names or stamps each time; the device
+# services' keys come and go with them, WineDbg's when one of them crashes.
+SESSION_KEYS = ["HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses",
+                "HKEY_CURRENT_USER\\Software\\Wine\\WineDbg",
+                "HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\Control\\Video",
                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video",
                 "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\"
                 "{4D36E968-E325-11CE-BFC1-08002BE10318}",
