@@ -3,245 +3,148 @@
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "machine_builder.h"
 #include "platform.h"
 #include "platform_io.h"
+#include "snapshot.h"
 
 namespace {
 
-const char *const SYSTEM_DIR = "C:\\WINDOWS\\SYSTEM\\";
-
-// A machine whose current directory is D:\WORK, with one read-only and one
-// busy file, device names and links on the host, and a file beside the
-// drives that no path may reach.
+// Current directory D:\WORK; a read-only, a hidden and a busy file; device
+// names and links on the host, and a file beside the drives that no path
+// may reach.
 void BuildDrives(MachineBuilder &m)
 {
     m.Ini("[Machine]\nCurrentDir=D:\\WORK\n"
           "[Attributes]\nc:\\windows\\system\\br32rs.dll=R\nC:\\WINDOWS\\INF\\Oem3.Inf=H\n"
           "[Busy]\nC:\\WINDOWS\\SYSTEM\\BR32TN16.DLL\n");
     for (const char *name : {"BR3232.DLL", "BR32CT.DLL", "BR32RS.DLL", "BR32TN16.DLL"})
-        m.File(std::string(SYSTEM_DIR) + name, name);
-    m.Dir("C:\\WINDOWS\\SYSTEM\\EMPTY")
-        .File("C:\\secret.txt", "s")
-        .File("C:\\WINDOWS\\NUL", "n")
-        .File("C:\\WINDOWS\\con.txt", "c")
-        .File("C:\\WINDOWS\\WININIT.INI", "[rename]\r\n")
-        .File("C:\\Program Files\\x.txt", "x")
-        .File("D:\\WORK\\Guida.LNK", "g")
-        .File("D:\\TINTAVERA Duneva 10\\Guida Duneva 10.LNK", "g");
+        m.File(std::string("C:\\WINDOWS\\SYSTEM\\") + name, name);
     for (const char *name : {"OEM0.INF", "oem1.inf", "oem2.info", "oemsetup.inf", "Oem3.Inf",
                              "readme.txt", "Long Name File.inf"})
         m.File(std::string("C:\\WINDOWS\\INF\\") + name, name);
-    m.Dir("C:\\WINDOWS\\INF\\OTHER").File("C:\\outside\\f", "outside");
-    std::filesystem::rename(m.Host("C:\\outside"), m.dir() + "/outside");
+    m.Dir("C:\\WINDOWS\\SYSTEM\\EMPTY").Dir("C:\\WINDOWS\\INF\\OTHER")
+        .File("C:\\secret.txt", "s").File("C:\\WINDOWS\\NUL", "n").File("C:\\WINDOWS\\con.txt", "c")
+        .File("C:\\WINDOWS\\WININIT.INI", "[rename]\r\n").File("C:\\Program Files\\x.txt", "x")
+        .File("D:\\WORK\\Guida.LNK", "g").File("D:\\TINTAVERA Duneva 10\\Guida Duneva 10.LNK", "g");
+    std::filesystem::create_directory(m.dir() + "/outside");
+    std::ofstream(m.dir() + "/outside/f") << "outside";
     std::filesystem::create_directory_symlink(m.dir() + "/outside", m.Host("C:\\link"));
     std::filesystem::create_symlink(m.dir() + "/outside/f", m.Host("C:\\WINDOWS\\linked.ini"));
 }
 
-struct DeleteCase {
-    std::string path;
-    long error;        // ERROR_SUCCESS when the deletion succeeds
-    const char *file;  // the file that must be gone (success) or still there
-};
-
-TEST(SimFiles, DeleteFileResolvesPathsAsWindowsAndStaysInsideTheMachine)
+TEST(SimFiles, DeletionsResolvePathsAsWindowsAndStayInsideTheMachine)
 {
-    const DeleteCase cases[] = {
-        {"C:\\WINDOWS\\SYSTEM\\br3232.dll", ERROR_SUCCESS, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
-        {"c:/windows/system//BR32CT.DLL. ", ERROR_SUCCESS, "C:\\WINDOWS\\SYSTEM\\BR32CT.DLL"},
-        {"\\TINTAVERA Duneva 10\\Guida Duneva 10.LNK", ERROR_SUCCESS,
-         "D:\\TINTAVERA Duneva 10\\Guida Duneva 10.LNK"},
-        {"Guida.LNK", ERROR_SUCCESS, "D:\\WORK\\Guida.LNK"},
-        {"C:\\PROGRA~1\\X.TXT", ERROR_SUCCESS, "C:\\Program Files\\x.txt"},
-        {"C:\\WINDOWS\\..\\secret.txt", ERROR_FILE_NOT_FOUND, "C:\\secret.txt"},
-        {"C:\\WINDOWS\\...\\secret.txt", ERROR_FILE_NOT_FOUND, "C:\\secret.txt"},
-        {"C:\\..\\..\\registry.reg", ERROR_FILE_NOT_FOUND, "C:\\secret.txt"},
-        {"C:\\WINDOWS\\NUL", ERROR_FILE_NOT_FOUND, "C:\\WINDOWS\\NUL"},
-        {"C:\\WINDOWS\\con.txt", ERROR_FILE_NOT_FOUND, "C:\\WINDOWS\\con.txt"},
-        {"C:\\link\\f", ERROR_PATH_NOT_FOUND, "C:\\WINDOWS\\NUL"},
-        {"C:\\WINDOWS\\linked.ini", ERROR_FILE_NOT_FOUND, "C:\\WINDOWS\\linked.ini"},
-        {"\\\\server\\share\\x", 53, "C:\\secret.txt"},
-        {"C:\\" + std::string(257, 'x'), 206, "C:\\secret.txt"},
-        {"C:\\WINDOWS\\bad|name", 123, "C:\\secret.txt"},
-        {"C:\\WINDOWS\\SYSTEM\\BR32RS.DLL", ERROR_ACCESS_DENIED, "C:\\WINDOWS\\SYSTEM\\BR32RS.DLL"},
-        {"C:\\WINDOWS\\SYSTEM\\br32tn16.dll", ERROR_SHARING_VIOLATION,
-         "C:\\WINDOWS\\SYSTEM\\BR32TN16.DLL"},
-        {"C:\\WINDOWS\\SYSTEM\\EMPTY", ERROR_ACCESS_DENIED, "C:\\WINDOWS\\SYSTEM\\EMPTY"},
-        {"C:\\WINDOWS\\SYSTEM\\MISSING.DLL", ERROR_FILE_NOT_FOUND, "C:\\secret.txt"},
-        {"C:\\MISSING\\X.DLL", ERROR_PATH_NOT_FOUND, "C:\\secret.txt"},
-        {"Z:\\X.DLL", ERROR_PATH_NOT_FOUND, "C:\\secret.txt"},
+    // RemoveDirectoryA or DeleteFileA, the path, the error (0: done) and
+    // what is gone afterwards.
+    const std::tuple<bool, std::string, long, const char *> cases[] = {
+        {false, "C:\\WINDOWS\\SYSTEM\\br3232.dll", 0, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
+        {false, "c:/windows/system//BR32CT.DLL. ", 0, "C:\\WINDOWS\\SYSTEM\\BR32CT.DLL"},
+        {false, "\\TINTAVERA Duneva 10\\Guida Duneva 10.LNK", 0, "D:\\TINTAVERA Duneva 10\\Guida Duneva 10.LNK"},
+        {false, "Guida.LNK", 0, "D:\\WORK\\Guida.LNK"},
+        {false, "C:\\PROGRA~1\\X.TXT", 0, "C:\\Program Files\\x.txt"},
+        {false, "C:\\WINDOWS\\..\\secret.txt", ERROR_FILE_NOT_FOUND, ""},
+        {false, "C:\\..\\..\\outside\\f", ERROR_FILE_NOT_FOUND, ""},
+        {false, "C:\\WINDOWS\\NUL", ERROR_FILE_NOT_FOUND, ""},
+        {false, "C:\\WINDOWS\\con.txt", ERROR_FILE_NOT_FOUND, ""},
+        {false, "C:\\link\\f", ERROR_PATH_NOT_FOUND, ""},
+        {false, "C:\\WINDOWS\\linked.ini", ERROR_FILE_NOT_FOUND, ""},
+        {false, "\\\\server\\share\\x", 53, ""},           // ERROR_BAD_NETPATH
+        {false, "C:\\" + std::string(257, 'x'), 206, ""},  // ERROR_FILENAME_EXCED_RANGE
+        {false, "C:\\WINDOWS\\bad|name", 123, ""},         // ERROR_INVALID_NAME
+        {false, "C:\\WINDOWS\\SYSTEM\\BR32RS.DLL", ERROR_ACCESS_DENIED, ""},
+        {false, "C:\\WINDOWS\\SYSTEM\\br32tn16.dll", ERROR_SHARING_VIOLATION, ""},
+        {false, "C:\\WINDOWS\\SYSTEM\\EMPTY", ERROR_ACCESS_DENIED, ""},
+        {false, "C:\\WINDOWS\\SYSTEM\\MISSING.DLL", ERROR_FILE_NOT_FOUND, ""},
+        {false, "C:\\MISSING\\X.DLL", ERROR_PATH_NOT_FOUND, ""},
+        {true, "C:\\WINDOWS\\SYSTEM\\empty", 0, "C:\\WINDOWS\\SYSTEM\\EMPTY"},
+        {true, "C:\\WINDOWS\\SYSTEM", ERROR_ACCESS_DENIED, ""},
+        {true, "C:\\link", ERROR_FILE_NOT_FOUND, ""},
     };
-    for (const DeleteCase &c : cases) {
+    for (const auto &[folder, path, error, removed] : cases) {
+        SCOPED_TRACE(path);
         MachineBuilder m;
         BuildDrives(m);
         ASSERT_TRUE(m.Load());
+        SimSnapshot before = SimTakeSnapshot();
         SimSetLastError(0);
-        BOOL deleted = DeleteFileA(c.path.c_str());
-        EXPECT_EQ(c.error == ERROR_SUCCESS, deleted) << c.path;
-        EXPECT_EQ(c.error, SimLastError()) << c.path;
-        EXPECT_EQ(c.error != ERROR_SUCCESS, m.Exists(c.file)) << c.path << " / " << c.file;
+        EXPECT_EQ(error == 0, folder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str()));
+        EXPECT_EQ(error, SimLastError());
+        EXPECT_EQ(*removed ? std::string(folder ? "Folders" : "Files") + " deleted (1):\n  " + removed + "\n"
+                           : "No changes.\n",
+                  SimFormatChanges(SimCompareSnapshots(before, SimTakeSnapshot())));
         EXPECT_EQ("outside", MachineBuilder::ReadHost(m.dir() + "/outside/f"));
     }
 }
 
-TEST(SimFiles, RemoveDirectoryRemovesOnlyAnEmptyFolder)
-{
-    const DeleteCase cases[] = {
-        {"C:\\WINDOWS\\SYSTEM\\empty", ERROR_SUCCESS, "C:\\WINDOWS\\SYSTEM\\EMPTY"},
-        {"C:\\WINDOWS\\SYSTEM", ERROR_ACCESS_DENIED, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
-        {"C:\\WINDOWS\\SYSTEM\\BR3232.DLL", ERROR_ACCESS_DENIED, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
-        {"C:\\", ERROR_ACCESS_DENIED, "C:\\secret.txt"},
-        {"C:\\NOPE", ERROR_FILE_NOT_FOUND, "C:\\secret.txt"},
-        {"C:\\link", ERROR_FILE_NOT_FOUND, "C:\\link"},
-    };
-    for (const DeleteCase &c : cases) {
-        MachineBuilder m;
-        BuildDrives(m);
-        ASSERT_TRUE(m.Load());
-        SimSetLastError(0);
-        EXPECT_EQ(c.error == ERROR_SUCCESS, RemoveDirectoryA(c.path.c_str())) << c.path;
-        EXPECT_EQ(c.error, SimLastError()) << c.path;
-        EXPECT_EQ(c.error != ERROR_SUCCESS, m.Exists(c.file)) << c.path;
-    }
-    MachineBuilder m;
-    m.Ini("[Machine]\nCurrentDir=C:\\HERE\n").Dir("C:\\HERE");
-    ASSERT_TRUE(m.Load());
-    EXPECT_FALSE(RemoveDirectoryA("C:\\HERE")) << "the current directory stays";
-}
-
-std::string FindAll(const char *pattern, long *error)
+// The names a search yields, "\" after a folder, "(H)" after a hidden file;
+// or the error of a search that finds nothing: 2 no match, 3 no folder.
+std::string FindAll(const char *pattern)
 {
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(pattern, &data);
-    *error = SimLastError();
     if (search == INVALID_HANDLE_VALUE)
-        return "";
-    std::string names = data.cFileName;
-    while (FindNextFileA(search, &data))
-        names += std::string(",") + data.cFileName;
-    *error = SimLastError();
+        return "error " + std::to_string(SimLastError());
+    std::string names;
+    do {
+        names += std::string(names.empty() ? "" : ",") + data.cFileName +
+                 (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "\\" : "") +
+                 (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN ? "(H)" : "");
+    } while (FindNextFileA(search, &data));
+    EXPECT_EQ(ERROR_NO_MORE_FILES, SimLastError()) << pattern;
     EXPECT_TRUE(FindClose(search));
-    EXPECT_FALSE(FindClose(search));
     return names;
 }
 
 TEST(SimFiles, FindListsOneFolderInItsOrderWithDosPatternRules)
 {
-    const struct {
-        const char *pattern;
-        const char *names;
-        long error;
-    } cases[] = {
-        {"C:\\WINDOWS\\INF\\oem*.inf", "OEM0.INF,Oem3.Inf,oem1.inf,oem2.info,oemsetup.inf",
-         ERROR_NO_MORE_FILES},
-        {"C:\\WINDOWS\\INF\\*", ".,..,Long Name File.inf,OEM0.INF,OTHER,Oem3.Inf,oem1.inf,"
-                               "oem2.info,oemsetup.inf,readme.txt", ERROR_NO_MORE_FILES},
-        {"C:\\WINDOWS\\INF\\OEM?.INF", "OEM0.INF,Oem3.Inf,oem1.inf", ERROR_NO_MORE_FILES},
-        {"C:\\WINDOWS\\INF\\longna~1.inf", "Long Name File.inf", ERROR_NO_MORE_FILES},
-        {"c:\\windows\\wininit.ini", "WININIT.INI", ERROR_NO_MORE_FILES},
-        {"C:\\*.", "Program Files,WINDOWS", ERROR_NO_MORE_FILES},
-        {"\\WORK\\*.*", ".,..,Guida.LNK", ERROR_NO_MORE_FILES},
-        {"C:\\WINDOWS\\INF\\*.pnf", "", ERROR_FILE_NOT_FOUND},
-        {"C:\\WINDOWS\\*.txt", "", ERROR_FILE_NOT_FOUND},  // con.txt is a device
-        {"C:\\WINDOWS\\INF\\", "", ERROR_FILE_NOT_FOUND},
-        {"C:\\WINDOWS\\NOPE\\*", "", ERROR_PATH_NOT_FOUND},
-        {"C:\\WINDOWS\\..\\*", "", ERROR_FILE_NOT_FOUND},
-        {"C:\\WINDOWS\\linked.ini", "", ERROR_FILE_NOT_FOUND},
+    const std::pair<const char *, const char *> cases[] = {
+        {"C:\\WINDOWS\\INF\\oem*.inf", "OEM0.INF,Oem3.Inf(H),oem1.inf,oem2.info,oemsetup.inf"},
+        {"C:\\WINDOWS\\INF\\*", ".\\,..\\,Long Name File.inf,OEM0.INF,OTHER\\,Oem3.Inf(H),oem1.inf,oem2.info,"
+                               "oemsetup.inf,readme.txt"},
+        {"C:\\WINDOWS\\INF\\OEM?.INF", "OEM0.INF,Oem3.Inf(H),oem1.inf"},
+        {"C:\\WINDOWS\\INF\\longna~1.inf", "Long Name File.inf"},
+        {"c:\\windows\\wininit.ini", "WININIT.INI"},
+        {"C:\\*.", "Program Files\\,WINDOWS\\"},
+        {"\\WORK\\*.*", ".\\,..\\,Guida.LNK"},
+        {"C:\\WINDOWS\\INF\\*.pnf", "error 2"},
+        {"C:\\WINDOWS\\*.txt", "error 2"},  // con.txt is a device
+        {"C:\\WINDOWS\\NOPE\\*", "error 3"},
+        {"C:\\WINDOWS\\..\\*", "error 2"},
+        {"C:\\WINDOWS\\linked.ini", "error 2"},
     };
     MachineBuilder m;
     BuildDrives(m);
-    m.Ini("[Machine]\nCurrentDir=D:\\\n[Attributes]\nC:\\WINDOWS\\INF\\Oem3.Inf=H\n");
     ASSERT_TRUE(m.Load());
-    for (const auto &c : cases) {
-        long error = 0;
-        EXPECT_EQ(c.names, FindAll(c.pattern, &error)) << c.pattern;
-        EXPECT_EQ(c.error, error) << c.pattern;
-    }
+    for (const auto &[pattern, found] : cases)
+        EXPECT_EQ(found, FindAll(pattern)) << pattern;
     EXPECT_EQ("", SimOpenHandles());
 }
 
-TEST(SimFiles, FindReportsAttributesSizesAndShortNames)
-{
-    MachineBuilder m;
-    BuildDrives(m);
-    ASSERT_TRUE(m.Load());
-    WIN32_FIND_DATAA data;
-    std::map<std::string, WIN32_FIND_DATAA> found;
-    HANDLE search = FindFirstFileA("C:\\WINDOWS\\INF\\*", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, search);
-    do
-        found[data.cFileName] = data;
-    while (FindNextFileA(search, &data));
-    FindClose(search);
-    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_DIRECTORY, found[".."].dwFileAttributes);
-    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_DIRECTORY, found["OTHER"].dwFileAttributes);
-    EXPECT_EQ((DWORD)(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN),
-              found["Oem3.Inf"].dwFileAttributes);
-    EXPECT_EQ(8u, found["Oem3.Inf"].nFileSizeLow);
-    EXPECT_STREQ("LONGNA~1.INF", found["Long Name File.inf"].cAlternateFileName);
-    EXPECT_STREQ("OEM2~1.INF", found["oem2.info"].cAlternateFileName);
-    EXPECT_STREQ("", found["oemsetup.inf"].cAlternateFileName);
-}
-
-TEST(SimFiles, FileIoAppendsReadsAndHoldsTheFileAgainstDeletion)
-{
-    MachineBuilder m;
-    BuildDrives(m);
-    ASSERT_TRUE(m.Load());
-    const char *path = "C:\\WINDOWS\\wininit.new";
-    EXPECT_EQ(nullptr, FileIoOpen(path, FILEIO_READ));
-    FILEIO *file = FileIoOpen(path, FILEIO_APPEND);
-    ASSERT_NE(nullptr, file);
-    EXPECT_EQ(10, FileIoWriteAtEnd(file, "[rename]\r\n", 10));
-    EXPECT_EQ(4, FileIoWriteAtEnd(file, "NULL", 4));
-    EXPECT_EQ(14, FileIoSize(file));
-    char bytes[20];
-    std::memset(bytes, '#', sizeof bytes);
-    EXPECT_EQ(0, FileIoSeek(file, 8));
-    EXPECT_EQ(6, FileIoRead(file, bytes, sizeof bytes));
-    EXPECT_EQ(std::string("\r\nNULL#"), std::string(bytes, 7));
-    EXPECT_EQ(0, FileIoRead(file, bytes, sizeof bytes));
-    EXPECT_EQ(0, FileIoTruncate(file, 8));
-    EXPECT_FALSE(DeleteFileA(path));
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, SimLastError());
-    EXPECT_EQ("file#1 C:\\WINDOWS\\wininit.new", SimOpenHandles());
-    EXPECT_EQ(0, FileIoClose(file));
-    EXPECT_EQ("[rename]", m.Read(path));
-    EXPECT_EQ("FileIoOpen(C:\\WINDOWS\\wininit.new, 0) = 0\n"
-              "FileIoOpen(C:\\WINDOWS\\wininit.new, 1) = 1\n",
-              CallsOf("FileIoOpen"));
-    EXPECT_EQ("FileIoWriteAtEnd(file#1, [rename]\\r\\n, 10) = 10\n"
-              "FileIoWriteAtEnd(file#1, NULL, 4) = 4\n",
-              CallsOf("FileIoWriteAtEnd"));
-    EXPECT_TRUE(DeleteFileA(path));
-}
-
-TEST(SimFiles, FileIoRefusesWhatWindowsWouldNotOpen)
+TEST(SimFiles, FileIoRefusesWhatWindowsWouldNotOpenAndHoldsWhatItOpened)
 {
     MachineBuilder m;
     BuildDrives(m);
     ASSERT_TRUE(m.Load());
     chmod(m.Host("C:\\WINDOWS\\WININIT.INI").c_str(), 0444);
-    const struct {
-        const char *path;
-        FileIoMode mode;
-    } refused[] = {
-        {"C:\\WINDOWS\\WININIT.INI", FILEIO_APPEND},   // read-only on the host
-        {"C:\\WINDOWS\\SYSTEM\\BR32RS.DLL", FILEIO_APPEND},  // read-only mark
-        {"C:\\WINDOWS\\SYSTEM\\BR32TN16.DLL", FILEIO_READ},  // busy
-        {"C:\\WINDOWS\\SYSTEM", FILEIO_READ},
-        {"C:\\WINDOWS\\linked.ini", FILEIO_APPEND},
-        {"C:\\WINDOWS\\NUL", FILEIO_APPEND},
-        {"C:\\NOPE\\wininit.ini", FILEIO_APPEND},
-    };
-    for (const auto &c : refused)
-        EXPECT_EQ(nullptr, FileIoOpen(c.path, c.mode)) << c.path;
+    // Read-only on the host, read-only mark, busy, a folder, a link, a device, no folder.
+    const std::pair<const char *, FileIoMode> refused[] = {
+        {"C:\\WINDOWS\\WININIT.INI", FILEIO_APPEND}, {"C:\\WINDOWS\\SYSTEM\\BR32RS.DLL", FILEIO_APPEND},
+        {"C:\\WINDOWS\\SYSTEM\\BR32TN16.DLL", FILEIO_READ}, {"C:\\WINDOWS\\SYSTEM", FILEIO_READ},
+        {"C:\\WINDOWS\\linked.ini", FILEIO_APPEND}, {"C:\\WINDOWS\\NUL", FILEIO_APPEND},
+        {"C:\\NOPE\\wininit.ini", FILEIO_APPEND}};
+    SimSnapshot before = SimTakeSnapshot();
+    for (const auto &[path, mode] : refused)
+        EXPECT_EQ(nullptr, FileIoOpen(path, mode)) << path;
+    EXPECT_TRUE(SimCompareSnapshots(before, SimTakeSnapshot()).Empty());
     EXPECT_EQ("outside", MachineBuilder::ReadHost(m.dir() + "/outside/f"));
     FILEIO *file = FileIoOpen("C:\\WINDOWS\\WININIT.INI", FILEIO_READ);
     ASSERT_NE(nullptr, file);
-    EXPECT_EQ(-1, FileIoWriteAtEnd(file, "x", 1));
+    EXPECT_EQ(-1, FileIoWriteAtEnd(file, "x", 1)) << "a stream opened to read";
+    EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\WININIT.INI"));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, SimLastError()) << "an open file is busy";
+    EXPECT_EQ("file#1 C:\\WINDOWS\\WININIT.INI", SimOpenHandles());
     EXPECT_EQ(0, FileIoClose(file));
     EXPECT_EQ(-1, FileIoClose(file)) << "a closed handle is not followed";
     EXPECT_EQ("", SimOpenHandles());

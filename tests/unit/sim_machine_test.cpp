@@ -1,195 +1,98 @@
-// machine.ini, the version and directory queries, the string services, and
-// the call record with its faults.
+// machine.ini, the version and directory queries, the call record with its
+// faults, and the snapshots that name what a run changed.
+#include <cstdio>
 #include <cstring>
 
 #include "machine_builder.h"
 #include "platform.h"
 #include "platform_io.h"
+#include "snapshot.h"
 
 namespace {
 
-TEST(SimMachine, DefaultsAreAWindows98SecondEditionMachine)
+// The version record and the two directories as "build minor [csd] system
+// windows", a failed query as "-".
+std::string Queries()
 {
-    MachineBuilder m;
-    ASSERT_TRUE(m.Load());
-    OSVERSIONINFOA info;
-    std::memset(&info, 0x5A, sizeof info);
-    info.dwOSVersionInfoSize = 148;
-    ASSERT_TRUE(GetVersionExA(&info));
-    EXPECT_EQ(4u, info.dwMajorVersion);
-    EXPECT_EQ(10u, info.dwMinorVersion);
-    EXPECT_EQ(0x040A08AEu, info.dwBuildNumber);
-    EXPECT_EQ(1u, info.dwPlatformId);
-    EXPECT_STREQ(" A ", info.szCSDVersion);
-    char dir[MAX_PATH + 1];
-    dir[MAX_PATH] = '#';
-    EXPECT_EQ(17u, GetSystemDirectoryA(dir, MAX_PATH));
-    EXPECT_STREQ("C:\\WINDOWS\\SYSTEM", dir);
-    EXPECT_EQ(10u, GetWindowsDirectoryA(dir, MAX_PATH));
-    EXPECT_STREQ("C:\\WINDOWS", dir);
-    EXPECT_EQ('#', dir[MAX_PATH]);
-}
-
-TEST(SimMachine, BuildSetsTheVersionRecord)
-{
-    const struct {
-        const char *build;
-        DWORD number;
-        DWORD minor;
-    } cases[] = {
-        {"950", 950, 0}, {"0x040003B6", 0x040003B6, 0}, {"0x000003B7", 951, 0}, {"0x040A03B7", 0x040A03B7, 0},
-        {"1998", 1998, 10}, {"0xFFFF03B6", 0xFFFF03B6, 0},
-    };
-    for (const auto &c : cases) {
-        MachineBuilder m;
-        m.Ini(std::string("[Machine]\nBuild=") + c.build + "\n");
-        ASSERT_TRUE(m.Load());
-        OSVERSIONINFOA info;
-        info.dwOSVersionInfoSize = 148;
-        ASSERT_TRUE(GetVersionExA(&info)) << c.build;
-        EXPECT_EQ(c.number, info.dwBuildNumber) << c.build;
-        EXPECT_EQ(c.minor, info.dwMinorVersion) << c.build;
-        info.dwOSVersionInfoSize = 156;
-        EXPECT_FALSE(GetVersionExA(&info)) << "only the 148-byte record is known";
-    }
-}
-
-TEST(SimMachine, DirectoryQueriesReturnTheNeededSizeAndLeaveAShortBufferAlone)
-{
-    const struct {
-        const char *ini;
-        UINT size;
-        UINT result;
-        const char *buffer;
-    } cases[] = {
-        {"WindowsDir=C:\\WINDOWS", 11, 10, "C:\\WINDOWS"},
-        {"WindowsDir=C:\\WINDOWS", 10, 11, "##########"},
-        {"WindowsDir=C:\\WINDOWS", 0, 11, "#"},
-        {"WindowsDirFails=1", 260, 0, "########"},
-        {"WindowsDir=", 260, 0, ""},
-    };
-    for (const auto &c : cases) {
-        MachineBuilder m;
-        m.Ini(std::string("[Machine]\n") + c.ini + "\n");
-        ASSERT_TRUE(m.Load());
-        char buffer[300];
-        std::memset(buffer, '#', sizeof buffer);
-        EXPECT_EQ(c.result, GetWindowsDirectoryA(buffer, c.size)) << c.ini << " " << c.size;
-        EXPECT_EQ(std::string(c.buffer), std::string(buffer, std::strlen(c.buffer))) << c.ini;
-        EXPECT_EQ('#', buffer[c.size]) << c.ini;
-    }
-}
-
-TEST(SimMachine, FailureSwitchesFailTheirQueriesOnly)
-{
-    MachineBuilder m;
-    m.Ini("[Machine]\nVersionFails=1\nSystemDirFails=yes\nSystemDir=C:\\S\n");
-    ASSERT_TRUE(m.Load());
     OSVERSIONINFOA info;
     std::memset(&info, 0, sizeof info);
     info.dwOSVersionInfoSize = 148;
-    EXPECT_FALSE(GetVersionExA(&info));
-    EXPECT_EQ(0u, info.dwBuildNumber);
-    char dir[8] = "#######";
-    EXPECT_EQ(0u, GetSystemDirectoryA(dir, sizeof dir));
-    EXPECT_STREQ("#######", dir);
-    EXPECT_EQ(11u, GetWindowsDirectoryA(nullptr, 0));
+    bool known = GetVersionExA(&info) && info.dwMajorVersion == 4 && info.dwPlatformId == 1;
+    char version[32];
+    std::snprintf(version, sizeof version, "%#lx %lu [", (unsigned long)info.dwBuildNumber,
+                  (unsigned long)info.dwMinorVersion);
+    std::string text = known ? version + std::string(info.szCSDVersion) + "]" : "-";
+    for (UINT (*query)(LPSTR, UINT) : {GetSystemDirectoryA, GetWindowsDirectoryA}) {
+        char dir[MAX_PATH + 1];
+        std::memset(dir, '#', sizeof dir);
+        UINT length = query(dir, MAX_PATH);
+        text += " " + (length ? std::string(dir, length) + (dir[length] ? "<no NUL>" : "") : dir[0] == '#' ? "-" : "-<filled>");
+        EXPECT_EQ('#', dir[MAX_PATH]) << "written past the size";
+    }
+    return text;
 }
 
-TEST(SimMachine, RejectsAMachineIniItDoesNotUnderstand)
+TEST(SimMachine, VersionAndDirectoriesFollowMachineIniAndWhatItDoesNotUnderstandIsRefused)
 {
-    const struct {
-        const char *ini;
-        const char *error;
-    } cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "0x40a08ae 10 [ A ] C:\\WINDOWS\\SYSTEM C:\\WINDOWS"},  // 98 SE, 4.10.2222
+        {"[Machine]\nBuild=950\n", "0x3b6 0 [] C:\\WINDOWS\\SYSTEM C:\\WINDOWS"},
+        {"[Machine]\nBuild=0x040A03B7\n", "0x40a03b7 0 [] C:\\WINDOWS\\SYSTEM C:\\WINDOWS"},
+        {"[Machine]\nBuild=1998\nWindowsDir=D:\\W98\n", "0x7ce 10 [] C:\\WINDOWS\\SYSTEM D:\\W98"},
+        {"[Machine]\nVersionFails=1\nSystemDirFails=yes\nSystemDir=C:\\S\n", "- - C:\\WINDOWS"},
+        {"[Machine]\nWindowsDirFails=true\nSystemDir=C:\\S\n", "0x40a08ae 10 [ A ] C:\\S -"},
+        // A misspelt failure switch must not pass as a machine that does not fail.
         {"[Machine]\nBulid=950\n", "machine.ini line 2: unknown key Bulid"},
         {"[Machine]\nBuild=0x1FFFFFFFF\n", "machine.ini line 2: Build is not a 32-bit number: 0x1FFFFFFFF"},
         {"[Machine]\nVersionFails=maybe\n", "machine.ini line 2: VersionFails is 0 or 1: maybe"},
-        {"[Machine]\nCurrentDir=WORK\n",
-         "machine.ini line 2: CurrentDir is not a full path such as C:\\: WORK"},
         {"; x\n[Drives]\n", "machine.ini line 2: unknown section [Drives]"},
-        {"[Attributes]\nC:\\X=Q\n", "machine.ini line 2: attributes are letters R, H and S: Q"},
-        {"[Busy]\nX.DLL\n", "machine.ini line 2: not a full path: X.DLL"},
-        {"Build=950\n", "machine.ini line 1: a line before the first section"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[ini, queries] : cases) {
         MachineBuilder m;
-        m.Ini(c.ini);
+        m.Ini(ini);
         std::string error;
-        EXPECT_FALSE(SimLoadMachine(m.dir(), &error)) << c.ini;
-        EXPECT_EQ(c.error, error);
+        EXPECT_EQ(queries, SimLoadMachine(m.dir(), &error) ? Queries() : error) << ini;
     }
-    std::string error;
-    EXPECT_FALSE(SimLoadMachine("/nonexistent/machine", &error));
-    EXPECT_EQ("", SimMachineDir());
-}
-
-TEST(SimMachine, StringServicesUseBytesAndRecordWhatTheyComposed)
-{
     MachineBuilder m;
     ASSERT_TRUE(m.Load());
-    char path[32] = "";
-    EXPECT_EQ(path, lstrcpyA(path, "C:\\WINDOWS"));
-    EXPECT_EQ(path, lstrcatA(path, "\\wininit.ini"));
-    EXPECT_EQ(nullptr, lstrcatA(nullptr, "x"));
-    EXPECT_EQ(22, lstrlenA(path));
-    EXPECT_EQ(0, lstrlenA(nullptr));
-    EXPECT_NE(0, lstrcmpA("BR32STAT.EXE", "br32stat.exe"));
-    EXPECT_EQ(1, lstrcmpA("\xE8", "z")) << "bytes compare unsigned";
-    EXPECT_EQ(-1, lstrcmpA(nullptr, ""));
-    EXPECT_EQ(0, lstrcmpA("", ""));
-    EXPECT_EQ("lstrcpyA(C:\\WINDOWS, C:\\WINDOWS) = 1\n"
-              "lstrcatA(C:\\WINDOWS\\wininit.ini, \\wininit.ini) = 1\n"
-              "lstrcatA(NULL, x) = 0\n",
-              CallsOf("lstrcpyA") + CallsOf("lstrcatA"));
+    OSVERSIONINFOA info;
+    info.dwOSVersionInfoSize = 156;
+    EXPECT_FALSE(GetVersionExA(&info)) << "Windows 98 knows only the 148-byte record";
+    char buffer[11] = "##########";
+    EXPECT_EQ(11u, GetWindowsDirectoryA(buffer, 10)) << "the size needed";
+    EXPECT_STREQ("##########", buffer) << "a short buffer stays untouched";
 }
 
-TEST(SimRecord, FaultsHitTheirOccurrenceAndFailAsTheServiceDoes)
+TEST(SimRecord, FaultsHitTheirServiceAndOccurrenceAndFailAsTheServiceDoes)
 {
     MachineBuilder m;
-    m.File("C:\\A.TXT", "a").File("C:\\B.TXT", "b").File("C:\\C.TXT", "c");
-    m.Registry("[HKEY_LOCAL_MACHINE\\K]\n");
+    m.File("C:\\A.TXT", "a").File("C:\\B.TXT", "b").Registry("[HKEY_LOCAL_MACHINE\\K]\n");
     ASSERT_TRUE(m.Load());
     SimFailCall("DeleteFileA", 2, ERROR_SHARING_VIOLATION);
     SimFailCall("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED);
     SimFailCall("FindFirstFileA", 1, ERROR_NOT_ENOUGH_MEMORY);
     SimFailCall("FileIoOpen", 1, ERROR_ACCESS_DENIED);
     SimFailCall("PlatformAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
-    SimFailCall("lstrcmpA", 1, 0);
-    SimFailCall("GetWindowsDirectoryA", 1, ERROR_PATH_NOT_FOUND);
-
     EXPECT_TRUE(DeleteFileA("C:\\A.TXT"));
     EXPECT_FALSE(DeleteFileA("C:\\B.TXT"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, SimLastError());
-    EXPECT_TRUE(DeleteFileA("C:\\C.TXT"));
     EXPECT_TRUE(m.Exists("C:\\B.TXT")) << "a failed call changes nothing";
-    HKEY key = HKEY_USERS;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, 1, &key));
-    EXPECT_EQ(nullptr, key);
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, 1, &key));
+    HKEY key;
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, 1, &key)) << i;
     WIN32_FIND_DATAA data;
     EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\*", &data));
     EXPECT_EQ(nullptr, FileIoOpen("C:\\new.txt", FILEIO_APPEND));
-    EXPECT_FALSE(m.Exists("C:\\new.txt"));
     EXPECT_EQ(nullptr, PlatformAlloc(52000));
-    EXPECT_EQ(0, lstrcmpA("a", "b")) << "a fault answers with the error given";
-    char dir[16] = "#";
-    EXPECT_EQ(0u, GetWindowsDirectoryA(dir, sizeof dir));
-    EXPECT_STREQ("#", dir);
-    EXPECT_EQ("DeleteFileA(C:\\A.TXT) = 1\nDeleteFileA(C:\\B.TXT) = 0\nDeleteFileA(C:\\C.TXT) = 1\n",
-              CallsOf("DeleteFileA"));
+    EXPECT_EQ("DeleteFileA(C:\\A.TXT) = 1\nDeleteFileA(C:\\B.TXT) = 0\n", CallsOf("DeleteFileA"));
 
     // Counts start again with the record; faults stay until cleared.
     SimClearCalls();
-    EXPECT_TRUE(DeleteFileA("C:\\B.TXT"));
     EXPECT_FALSE(DeleteFileA("C:\\A.TXT"));
+    EXPECT_FALSE(DeleteFileA("C:\\B.TXT"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, SimLastError()) << "the second call since the clear";
     SimClearFaults();
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Nope", 0, 1, &key));
-    void *block = PlatformAlloc(52000);
-    EXPECT_EQ("block#1 52000 bytes", SimOpenHandles());
-    PlatformFree(block);
-    EXPECT_EQ("", SimOpenHandles());
+    EXPECT_TRUE(DeleteFileA("C:\\B.TXT"));
 }
 
 TEST(SimRecord, RecordsOnlyWhileAMachineIsLoaded)
@@ -198,13 +101,54 @@ TEST(SimRecord, RecordsOnlyWhileAMachineIsLoaded)
         MachineBuilder m;
         ASSERT_TRUE(m.Load());
         SimFailCall("lstrlenA", 0, 7);
-        EXPECT_EQ(7, lstrlenA("abc"));
+        EXPECT_EQ(7, lstrlenA("abc")) << "a fault answers with the error given";
         EXPECT_EQ(1u, SimCalls().size());
     }
-    EXPECT_EQ(0u, SimCalls().size()) << "unloading forgets the record";
-    EXPECT_EQ(3, lstrlenA("abc")) << "and the faults";
-    EXPECT_EQ(0u, SimCalls().size());
-    EXPECT_EQ(0, SimRestartRequests());
+    EXPECT_EQ(3, lstrlenA("abc")) << "unloading forgets the faults";
+    EXPECT_EQ(0u, SimCalls().size()) << "and the record, and records nothing more";
+}
+
+TEST(SimSnapshot, NamesEachChangeOnceAtTheTopOfWhatWent)
+{
+    MachineBuilder m;
+    m.Registry("[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001\\Sub]\n"
+               "[HKEY_USERS\\.DEFAULT\\Shell Folders]\n\"Programs\"=\"C:\\\\P\"\n\"Keep\"=\"k\"\n")
+        .File("C:\\WINDOWS\\WIN.INI", "[Devices]\r\nDuneva=BR32jp,LPT1:\r\nOther=x\r\n[Duneva-LPT1]\r\nA=1\r\n")
+        .File("C:\\WINDOWS\\WININIT.INI", "[rename]\r\nNUL=C:\\X\r\n\x1A")
+        .File("C:\\P\\Duneva\\Guida.LNK", "lnk");
+    ASSERT_TRUE(m.Load());
+    SimSnapshot before = SimTakeSnapshot();
+    EXPECT_TRUE(SimCompareSnapshots(before, SimTakeSnapshot()).Empty());
+    EXPECT_EQ(0u, SimCalls().size()) << "a snapshot calls no service";
+
+    m.Registry("[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001\\Sub]\n"
+               "[HKEY_USERS\\.DEFAULT\\Shell Folders]\n\"Keep\"=\"K\"\n\"New\"=dword:1\n");
+    ASSERT_TRUE(m.Load());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0001");
+    WriteProfileStringA("Duneva-LPT1", nullptr, nullptr);
+    WriteProfileStringA("Devices", "Duneva", nullptr);
+    WriteProfileStringA("Devices", "Other", "y");
+    DeleteFileA("C:\\P\\Duneva\\Guida.LNK");
+    RemoveDirectoryA("C:\\P\\Duneva");
+    for (const char *path : {"C:\\WINDOWS\\WININIT.INI", "C:\\WINDOWS\\NEW.INI"}) {
+        FILEIO *file = FileIoOpen(path, FILEIO_APPEND);
+        ASSERT_NE(nullptr, file);
+        if (FileIoSize(file) == 20)
+            FileIoTruncate(file, 19);  // the 0x1A goes, as "a+" cuts it
+        FileIoWriteAtEnd(file, "NULL=C:\\A\r\nNULL=C:\\B\r\n", 22);
+        FileIoClose(file);
+    }
+    EXPECT_EQ("Registry keys removed (1):\n  HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001\n"
+              "Registry values removed (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"Programs\"\n"
+              "Registry values added (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"New\"\n"
+              "Registry values changed (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"Keep\"\n"
+              "WIN.INI sections removed (1):\n  [Duneva-LPT1]\nWIN.INI keys removed (1):\n  [Devices] Duneva\n"
+              "WIN.INI keys changed (1):\n  [Devices] Other\nFiles deleted (1):\n  C:\\P\\Duneva\\Guida.LNK\n"
+              "Folders deleted (1):\n  C:\\P\\Duneva\nFiles added (1):\n  C:\\WINDOWS\\NEW.INI\n"
+              "Files changed (2):\n  C:\\WINDOWS\\WIN.INI\n  C:\\WINDOWS\\WININIT.INI\n"
+              "Lines appended to C:\\WINDOWS\\WININIT.INI (2):\n  NULL=C:\\A\n  NULL=C:\\B\n"
+              "Lines appended to C:\\WINDOWS\\NEW.INI (2):\n  NULL=C:\\A\n  NULL=C:\\B\n",
+              SimFormatChanges(SimCompareSnapshots(before, SimTakeSnapshot())));
 }
 
 }  // namespace

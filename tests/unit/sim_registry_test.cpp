@@ -1,5 +1,8 @@
 // The simulated registry's contract: Windows 98 subtree deletion, the root
-// aliases, case rules, handles that outlive their keys, and the value read.
+// aliases, case rules, handles that outlive their keys and the value read;
+// and registry.reg, the REGEDIT4 text of the Windows 98 registry editor,
+// read and written back byte for byte (fuzz_regedit holds the reader
+// against random text).
 #include <cstring>
 
 #include "machine_builder.h"
@@ -8,84 +11,45 @@
 namespace {
 
 const char *const CLASSES_AND_USERS =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{5c3a}]\n@=\"ext\"\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{5c3a}\\InProcServer32]\n@=\"BR32SHEL.DLL\"\n"
-    "[HKEY_LOCAL_MACHINE\\Config\\0001\\System\\Print\\Duneva]\n"
+    "[HKEY_LOCAL_MACHINE\\Config\\0001\\System\\Print\\Duneva\\Sub]\n"
     "[HKEY_LOCAL_MACHINE\\Config\\0001\\System\\Print\\Other]\n"
     "[HKEY_USERS\\.DEFAULT\\Software\\MenuOrder\\Duneva\\Sub]\n"
     "[HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000]\n"
-    "\"DeviceDesc\"=\"TINTAVERA Brascora Duneva 10\"\n"
-    "\"NoNul\"=hex(1):41,42\n"
-    "\"Flags\"=dword:0000000a\n"
-    "@=\"default\"\n";
-
-struct DeleteCase {
-    HKEY root;
-    const char *subkey;
-    const char *gone;   // a key of the deleted subtree, by its stored path
-    const char *kept;   // its sibling, which stays
-};
+    "\"DeviceDesc\"=\"TINTAVERA Brascora Duneva 10\"\n\"NoNul\"=hex(1):41,42\n@=\"default\"\n";
 
 TEST(SimRegistry, DeletesWholeSubtreesThroughEveryRootName)
 {
-    const DeleteCase cases[] = {
-        {HKEY_CLASSES_ROOT, "CLSID\\{5c3a}",
-         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{5c3a}\\InProcServer32",
+    // The deletion's result, a key of the subtree through another root name
+    // (gone afterwards), and its parent (kept).
+    const std::string tooLong(256, 'k');  // a key name has at most 255 characters
+    const std::tuple<HKEY, const char *, long, const char *, const char *> cases[] = {
+        {HKEY_CLASSES_ROOT, "CLSID\\{5c3a}", 0, "HKLM\\SOFTWARE\\Classes\\CLSID\\{5c3a}\\InProcServer32",
          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID"},
-        {HKEY_LOCAL_MACHINE, "software\\CLASSES\\clsid\\{5C3A}",
-         "HKEY_CLASSES_ROOT\\CLSID\\{5c3a}", "HKEY_CLASSES_ROOT\\CLSID"},
-        {HKEY_CURRENT_CONFIG, "System\\Print\\Duneva",
-         "HKEY_LOCAL_MACHINE\\Config\\0001\\System\\Print\\Duneva",
-         "HKEY_CURRENT_CONFIG\\System\\Print\\Other"},
-        {HKEY_CURRENT_USER, "Software\\MenuOrder\\Duneva",
-         "HKEY_USERS\\.DEFAULT\\Software\\MenuOrder\\Duneva\\Sub",
-         "HKEY_USERS\\.DEFAULT\\Software\\MenuOrder"},
-        {HKEY_USERS, ".default\\software\\menuorder\\duneva", "HKCU\\Software\\MenuOrder\\Duneva",
+        {HKEY_LOCAL_MACHINE, "software\\CLASSES\\clsid\\{5C3A}", 0, "HKCR\\CLSID\\{5c3a}", "HKCR\\CLSID"},
+        {HKEY_CURRENT_CONFIG, "System\\Print\\Duneva", 0, "HKLM\\Config\\0001\\System\\Print\\Duneva\\Sub",
+         "HKCC\\System\\Print\\Other"},
+        {HKEY_CURRENT_USER, "Software\\MenuOrder\\Duneva", 0,
+         "HKEY_USERS\\.DEFAULT\\Software\\MenuOrder\\Duneva\\Sub", "HKU\\.DEFAULT\\Software\\MenuOrder"},
+        {HKEY_USERS, ".default\\software\\menuorder\\duneva", 0, "HKCU\\Software\\MenuOrder\\Duneva",
          "HKU\\.DEFAULT\\Software"},
+        // No call can delete a root or the key a handle holds.
+        {HKEY_LOCAL_MACHINE, "", ERROR_INVALID_PARAMETER, "", "HKLM\\Enum\\Root\\Printer\\0000"},
+        {HKEY_CLASSES_ROOT, nullptr, ERROR_INVALID_PARAMETER, "", "HKCR\\CLSID\\{5c3a}"},
+        {HKEY_LOCAL_MACHINE, "Enum\\\\Root", ERROR_BADKEY, "", "HKLM\\Enum\\Root\\Printer\\0000"},
+        {HKEY_LOCAL_MACHINE, "Enum\\Missing\\0000", ERROR_FILE_NOT_FOUND, "", "HKLM\\Enum"},
+        {HKEY_LOCAL_MACHINE, tooLong.c_str(), ERROR_BADKEY, "", "HKLM\\Enum"},
     };
-    for (const DeleteCase &c : cases) {
+    for (const auto &[root, subkey, result, gone, kept] : cases) {
+        SCOPED_TRACE(subkey ? subkey : "NULL");
         MachineBuilder m;
         m.Registry(CLASSES_AND_USERS);
         ASSERT_TRUE(m.Load());
-        EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(c.root, c.subkey)) << c.subkey;
-        EXPECT_FALSE(SimKeyExists(c.gone)) << c.subkey;
-        EXPECT_TRUE(SimKeyExists(c.kept)) << c.subkey;
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(c.root, c.subkey)) << c.subkey;
+        EXPECT_EQ(result, RegDeleteKeyA(root, subkey));
+        EXPECT_FALSE(SimKeyExists(gone));
+        EXPECT_TRUE(SimKeyExists(kept));
+        EXPECT_EQ(result ? result : ERROR_FILE_NOT_FOUND, RegDeleteKeyA(root, subkey)) << "again";
     }
-}
-
-TEST(SimRegistry, RefusesDeletionsThatNameNoSubkey)
-{
-    MachineBuilder m;
-    m.Registry(CLASSES_AND_USERS);
-    ASSERT_TRUE(m.Load());
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(HKEY_CLASSES_ROOT, nullptr));
-    EXPECT_EQ(ERROR_BADKEY, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\\\Root"));
-    EXPECT_EQ(ERROR_BADKEY, RegDeleteKeyA(HKEY_LOCAL_MACHINE, std::string(256, 'k').c_str()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\Missing\\0000"));
-    EXPECT_TRUE(SimKeyExists("HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000"));
-    EXPECT_TRUE(SimKeyExists("HKEY_CLASSES_ROOT\\CLSID\\{5c3a}"));
-}
-
-TEST(SimRegistry, NamesMatchInAnyCaseAndKeepTheirStoredCase)
-{
-    MachineBuilder m;
-    m.Registry(CLASSES_AND_USERS);
-    ASSERT_TRUE(m.Load());
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "ENUM\\root\\PRINTER\\0000", 0,
-                                           KEY_QUERY_VALUE, &key));
-    char text[260];
-    DWORD size = sizeof text;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "devicedesc", nullptr, nullptr,
-                                              (LPBYTE)text, &size));
-    EXPECT_STREQ("TINTAVERA Brascora Duneva 10", text);
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-    EXPECT_TRUE(SimSaveMachine());
-    EXPECT_NE(std::string::npos,
-              MachineBuilder::ReadHost(m.dir() + "/registry.reg")
-                  .find("[HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000]\r\n"));
 }
 
 TEST(SimRegistry, HandleToADeletedKeyFailsItsReadsButCloses)
@@ -94,99 +58,121 @@ TEST(SimRegistry, HandleToADeletedKeyFailsItsReadsButCloses)
     m.Registry(CLASSES_AND_USERS);
     ASSERT_TRUE(m.Load());
     HKEY key = nullptr;
-    HKEY child = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root", 0, 1, &key));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key, "Printer\\0000", 0, 1, &child));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Printer\\0000", 0, 1, &key));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum"));
-    char text[260];
-    DWORD size = sizeof text;
-    EXPECT_EQ(ERROR_BADKEY, RegQueryValueExA(child, "DeviceDesc", nullptr, nullptr,
-                                             (LPBYTE)text, &size));
-    HKEY again = HKEY_USERS;
-    EXPECT_EQ(ERROR_BADKEY, RegOpenKeyExA(key, "Printer", 0, 1, &again));
-    EXPECT_EQ(nullptr, again) << "a failed open leaves no handle behind";
-    EXPECT_EQ("hkey#1 HKEY_LOCAL_MACHINE\\Enum\\Root (deleted), "
-              "hkey#2 HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000 (deleted)",
-              SimOpenHandles());
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
+    DWORD size = 8;
+    EXPECT_EQ(ERROR_BADKEY, RegQueryValueExA(key, "DeviceDesc", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ("hkey#1 HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000 (deleted)", SimOpenHandles());
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
-    EXPECT_EQ("", SimOpenHandles());
 }
-
-struct QueryCase {
-    const char *value;     // name, or null for the default value
-    DWORD size;            // passed in *lpcbData
-    bool partial;          // machine.ini MoreData=partial
-    LONG result;
-    DWORD type;
-    DWORD sizeOut;
-    const char *buffer;    // the buffer afterwards (it starts as "########")
-    size_t compared;       // bytes of it compared
-};
 
 TEST(SimRegistry, QueryValueReturnsTheStoredBytesAsWindows98Does)
 {
-    const QueryCase cases[] = {
-        {"DeviceDesc", 29, false, ERROR_SUCCESS, REG_SZ, 29, "TINTAVERA Brascora Duneva 10", 29},
-        {"DeviceDesc", 28, false, ERROR_MORE_DATA, REG_SZ, 29, "########", 8},
-        {"DeviceDesc", 4, true, ERROR_MORE_DATA, REG_SZ, 29, "TINT####", 8},
-        {"NoNul", 8, false, ERROR_SUCCESS, REG_SZ, 2, "AB######", 8},
-        {"Flags", 8, false, ERROR_SUCCESS, REG_DWORD, 4, "\x0a\0\0\0####", 8},
-        {nullptr, 8, false, ERROR_SUCCESS, REG_SZ, 8, "default", 8},
-        {"", 8, false, ERROR_SUCCESS, REG_SZ, 8, "default", 8},
-        {"Missing", 8, false, ERROR_FILE_NOT_FOUND, 77, 8, "########", 8},
+    // Value name (null: the default value), the size passed, MoreData=partial
+    // in machine.ini, the result, the type and size returned, and the first
+    // 8 bytes of the buffer afterwards (it starts as "########").
+    const std::tuple<const char *, DWORD, bool, LONG, DWORD, DWORD, const char *> cases[] = {
+        {"devicedesc", 29, false, ERROR_SUCCESS, REG_SZ, 29, "TINTAVER"},
+        {"DeviceDesc", 28, false, ERROR_MORE_DATA, REG_SZ, 29, "########"},
+        {"DeviceDesc", 4, true, ERROR_MORE_DATA, REG_SZ, 29, "TINT####"},
+        {"NoNul", 8, false, ERROR_SUCCESS, REG_SZ, 2, "AB######"},
+        {nullptr, 8, false, ERROR_SUCCESS, REG_SZ, 8, "default"},
+        {"Missing", 8, false, ERROR_FILE_NOT_FOUND, 77, 8, "########"},
     };
-    for (const QueryCase &c : cases) {
+    for (const auto &[value, sizeIn, partial, result, typeOut, sizeOut, bytes] : cases) {
+        SCOPED_TRACE(value ? value : "(default)");
         MachineBuilder m;
-        m.Registry(CLASSES_AND_USERS).Ini(c.partial ? "[Machine]\nMoreData=partial\n" : "");
+        m.Registry(CLASSES_AND_USERS).Ini(partial ? "[Machine]\nMoreData=partial\n" : "");
         ASSERT_TRUE(m.Load());
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Printer\\0000", 0, 1, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "ENUM\\root\\PRINTER\\0000", 0, 1, &key));
         char buffer[40];
         std::memset(buffer, '#', sizeof buffer);
-        DWORD type = 77;
-        DWORD size = c.size;
-        LONG result = RegQueryValueExA(key, c.value, nullptr, &type, (LPBYTE)buffer, &size);
-        std::string label = c.value ? c.value : "(default)";
-        EXPECT_EQ(c.result, result) << label << "\n" << SimFormatCalls(SimCalls());
-        EXPECT_EQ(c.type, type) << label;
-        EXPECT_EQ(c.sizeOut, size) << label;
-        EXPECT_EQ(std::string(c.buffer, c.compared), std::string(buffer, c.compared)) << label;
-        EXPECT_EQ('#', buffer[c.size]) << label << ": written past the size given";
+        DWORD type = 77, size = sizeIn;
+        EXPECT_EQ(result, RegQueryValueExA(key, value, nullptr, &type, (LPBYTE)buffer, &size))
+            << SimFormatCalls(SimCalls());
+        EXPECT_EQ(typeOut, type);
+        EXPECT_EQ(sizeOut, size);
+        EXPECT_EQ(std::string(bytes, 8), std::string(buffer, 8));
+        EXPECT_EQ('#', buffer[sizeIn]) << "written past the size given";
         RegCloseKey(key);
     }
 }
 
-TEST(SimRegistry, QueryValueChecksItsArgumentsAndReportsSizes)
+std::string SavedRegistry(const MachineBuilder &m)
+{
+    EXPECT_TRUE(SimSaveMachine());
+    return MachineBuilder::ReadHost(m.dir() + "/registry.reg");
+}
+
+// The bytes of a value, or "<missing>".
+std::string Query(HKEY root, const char *path, const char *name)
+{
+    HKEY key = nullptr;
+    BYTE data[400];
+    DWORD size = sizeof data;
+    LONG result = RegOpenKeyExA(root, path, 0, 1, &key) ? 1 : RegQueryValueExA(key, name, nullptr, nullptr, data, &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? std::string((const char *)data, size) : "<missing>";
+}
+
+TEST(SimRegedit, AnExportReadsAndWritesBackByteForByte)
+{
+    std::string fixture = MachineBuilder::ReadHost(BR_SOURCE_DIR "/tests/unit/data/win98-export.reg");
+    ASSERT_GT(fixture.size(), 1000u);
+    MachineBuilder m;
+    m.Registry(fixture);
+    ASSERT_TRUE(m.Load());
+    EXPECT_EQ(fixture, SavedRegistry(m));
+    // What the text forms stand for.
+    const char *const VERSION = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    EXPECT_EQ(std::string("percorso \\\\SERVER\\stampa \"LPT1\"\0", 32),
+              Query(HKEY_USERS, ".DEFAULT\\Software\\TINTAVERA\\Duneva 10", "Nota \"speciale\""));
+    EXPECT_EQ(std::string("Ufficio Contabilit\xE0\0", 20), Query(HKEY_LOCAL_MACHINE, VERSION, "RegisteredOwner"));
+    EXPECT_EQ(164u, Query(HKEY_LOCAL_MACHINE, VERSION, "DigitalProductId").size()) << "a wrapped hex list";
+}
+
+TEST(SimRegedit, ReadsLfLinesCommentsContinuationsAndAliases)
 {
     MachineBuilder m;
-    m.Registry(CLASSES_AND_USERS);
+    std::string name(70, 'n');
+    m.Registry("REGEDIT4\n\n; a comment\n[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n"
+               "\"Bin\"=hex:01,\\\n      02,\\\n\t03\n"
+               "[hkey_local_machine\\software\\CLASSES\\.TXT]\n@=\"again\"\n"
+               "[HKEY_LOCAL_MACHINE\\K]\n\"NoNul\"=hex(1):41,42\n\"Empty\"=hex(1):\n"
+               "\"Lines\"=hex(1):61,0d,0a,62,00\n\"Short\"=hex(4):01,02,03\n"
+               "\"Text\"=\"a\\\\b\"\n\"" + name + "\"=hex:01,02\n");
     ASSERT_TRUE(m.Load());
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Printer\\0000", 0, 1, &key));
-    DWORD size = 0;
-    DWORD reserved = 0;
-    char buffer[8];
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "DeviceDesc", nullptr, nullptr, nullptr, &size));
-    EXPECT_EQ(29u, size);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              RegQueryValueExA(key, "DeviceDesc", &reserved, nullptr, nullptr, &size));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              RegQueryValueExA(key, "DeviceDesc", nullptr, nullptr, (LPBYTE)buffer, nullptr));
-    EXPECT_EQ(ERROR_INVALID_HANDLE,
-              RegQueryValueExA((HKEY)(UINT_PTR)999, "DeviceDesc", nullptr, nullptr, nullptr, &size));
-    EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(key));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegFlushKey((HKEY)(UINT_PTR)999));
-    RegCloseKey(key);
-    EXPECT_EQ("RegOpenKeyExA(HKEY_LOCAL_MACHINE, Enum\\Root\\Printer\\0000, 0, 1, hkey#1) = 0\n",
-              CallsOf("RegOpenKeyExA"));
-    EXPECT_EQ("RegFlushKey(HKEY_LOCAL_MACHINE) = 0\nRegFlushKey(hkey#1) = 0\n"
-              "RegFlushKey(hkey#999) = 6\n",
-              CallsOf("RegFlushKey"));
+    // Stored case kept; strings the "..." form cannot hold written as typed
+    // hex; a hex list wrapped after the comma that reaches column 77.
+    EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\r\n"
+              "@=\"again\"\r\n\"Bin\"=hex:01,02,03\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"
+              "\"NoNul\"=hex(1):41,42\r\n\"Empty\"=hex(1):\r\n\"Lines\"=hex(1):61,0d,0a,62,00\r\n"
+              "\"Short\"=hex(4):01,02,03\r\n\"Text\"=\"a\\\\b\"\r\n\"" + name + "\"=hex:01,\\\r\n  02\r\n"
+              "\r\n[HKEY_USERS]\r\n\r\n",
+              SavedRegistry(m));
+}
+
+TEST(SimRegedit, RejectsWhatIsNotARegistryFileWithItsLine)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"REGEDIT5\r\n", "line 1: the file starts with REGEDIT4"},
+        {"REGEDIT4\r\n\r\n\"x\"=\"y\"\r\n", "line 3: a value before the first key"},
+        {"REGEDIT4\r\n[HKEY_DYN_DATA\\K]\r\n", "line 2: unknown root in [HKEY_DYN_DATA\\K]"},
+        {"REGEDIT4\r\n[-HKEY_LOCAL_MACHINE\\K]\r\n", "line 2: key deletion lines are not part of a registry file"},
+        {"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"x\"=hex:1g\r\n",
+         "line 3: hex data is bytes in hex, separated by commas"},
+    };
+    for (const auto &[text, expected] : cases) {
+        MachineBuilder m;
+        std::ofstream(m.dir() + "/registry.reg", std::ios::binary) << text;
+        std::string error;
+        EXPECT_FALSE(SimLoadMachine(m.dir(), &error)) << text;
+        EXPECT_EQ(std::string("registry.reg ") + expected, error);
+        EXPECT_FALSE(SimKeyExists("HKEY_LOCAL_MACHINE\\K")) << "a refused file leaves no keys";
+    }
 }
 
 }  // namespace

@@ -1,18 +1,11 @@
 #!/usr/bin/env bash
-# Regenerates the screenshots in docs/: the program's dialogs as Wine draws
-# them, taken during a Windows 98 run of the Wine suite (OK, then No; and a
-# Cancel for the cancel message). Needs the win32 preset built first.
-#
-#   tests/wine/screenshots.sh
+# docs/*.png again: the dialogs as Wine draws them in a Windows 98 run of the
+# suite (OK then No, and a Cancel). Needs the win32 preset built first.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-work=$root/build/wine-shots
-WINE_SUITE_WORK=$work "$here/run_suite.sh" --scenario ok_no --scenario cancel win98
-shots=$work/shots/win98
-mkdir -p "$root/docs"
-for pair in ok_no-welcome:welcome ok_no-progress:progress ok_no-completion:completion \
-            cancel-cancelled:cancelled; do
-  cp "$shots/${pair%%:*}.png" "$root/docs/${pair##*:}.png"
-  echo "docs/${pair##*:}.png"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+WINE_SUITE_WORK=$root/build/wine-shots "$root/tests/wine/run_suite.sh" --scenario ok_no \
+  --scenario cancel win98
+for shot in ok_no-welcome ok_no-progress ok_no-completion cancel-cancelled; do
+  cp "$root/build/wine-shots/shots/win98/$shot.png" "$root/docs/${shot#*-}.png"
+  echo "docs/${shot#*-}.png"
 done

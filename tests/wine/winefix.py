@@ -1,339 +1,258 @@
-#!/usr/bin/env python3
-"""An installed driver in a Wine prefix.
+"""A Wine prefix with the driver installed as a sample machine holds it, and
+what a prefix holds seen from outside the program: the registry as regedit
+exports it, WIN.INI by section, every file and folder of drive C, each as a
+dict {lower-case name: (name, content)} so that two captures compare item
+by item."""
 
-Makes a fresh 32-bit Wine prefix, sets its Windows version and installs the
-printer driver there the way the sample machines hold it: the registry keys
-and values of tools/make_machines.py's REGEDIT4 file imported with Wine's
-regedit, the WIN.INI entries, the Start-menu group under the prefix's
-"Programs" folder (with the "Programs" value of Shell Folders set), the
-driver files in the system directory, the INF files, and the decoys that a
-removal must leave alone. BR32UNIN.EXE itself goes into the system directory,
-as its installer put it there.
-
-Then it records the baseline that the suite compares every run against: the
-registry subtrees exported by regedit, WIN.INI and every file of drive C.
-
-Standalone use, for a prefix to look at by hand:
-    tests/wine/winefix.py MODE PREFIX_DIR --exe build/win32/BR32UNIN.EXE
-"""
-
-import argparse
+import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
+from pathlib import Path
 
-sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-import winestate  # noqa: E402
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.dirname(os.path.dirname(HERE))
-MAKE_MACHINES = os.path.join(SOURCE, "tools", "make_machines.py")
-
-# mode: Wine's version name, the sample machine installed, whether the OS
-# build gate of the program is open (build number above 950).
-MODES = {
-    "win98": {"version": "win98", "machine": "win98", "gate_open": True},
-    "win95": {"version": "win95", "machine": "win95", "gate_open": False},
-    "winxp": {"version": "winxp", "machine": "win98", "gate_open": True},
-}
-
-# Where the program looks in every Wine mode.
-WINDOWS_DIR = "C:\\windows"
-SYSTEM_DIR = "C:\\windows\\system32"
-SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
-
-# Wine draws the caption buttons with the Marlett font, and captions and
-# message boxes in Tahoma. The fonts-wine package ships them, but this Wine
-# does not look in that package's folder (the close box would draw as the
-# letter "r", the texts in a fallback face): the prefix gets its own copies.
-WINE_FONTS = ["/usr/share/wine/fonts/" + name
-              for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
-
-
-def log(what, since):
-    print("  %-10s %5.1f s" % (what, time.monotonic() - since), flush=True)
+MAKE_MACHINES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                             "make_machines.py")
+MODES = {"win98": "win98", "win95": "win95", "winxp": "win98"}  # Wine version: sample machine
+WINDOWS_DIR, SYSTEM_DIR = "C:\\windows", "C:\\windows\\system32"
+# This Wine does not look in fonts-wine's folder: without these the close box
+# draws as the letter "r" and the texts in a fallback face.
+FONTS = ["/usr/share/wine/fonts/" + f for f in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
+# The WIN.INI sections that Wine's profile functions keep in the registry, as NT does.
+PROFILE_KEYS = {s.lower(): "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+                + s for s in ("Devices", "PrinterPorts", "Windows")}
+# Wine's links: a key of the first root shows again below the second.
+ALIASES = [("hkey_current_config\\",
+            "hkey_local_machine\\system\\currentcontrolset\\hardware profiles\\current\\"),
+           ("hkey_classes_root\\", "hkey_local_machine\\software\\classes\\")]
+# Made afresh in each session, with new names or stamps each time; the device
+# services' keys come and go with them, WineDbg's when one of them crashes.
+SESSION_KEYS = ["HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses",
+                "HKEY_CURRENT_USER\\Software\\Wine\\WineDbg",
+                "HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\Control\\Video",
+                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video",
+                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\"
+                "{4D36E968-E325-11CE-BFC1-08002BE10318}",
+                "HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters",
+                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent"]
 
 
 class Wine:
-    """Wine commands against one prefix, on one X display."""
+    """Commands against one prefix on one X display."""
 
     def __init__(self, prefix, display):
-        self.prefix = prefix
-        self.env = dict(os.environ)
-        self.env.update({
-            "WINEPREFIX": prefix,
-            "WINEARCH": "win32",
-            "WINEDEBUG": "-all",
-            # No Mono or Gecko installer prompts when the prefix is made.
-            "WINEDLLOVERRIDES": "mscoree=;mshtml=",
-            "DISPLAY": display,
-        })
+        self.prefix, self.drive_c = prefix, os.path.join(prefix, "drive_c")
+        # No Mono or Gecko installer prompts when the prefix is made.
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree=;mshtml=", DISPLAY=display)
 
-    @property
-    def drive_c(self):
-        return os.path.join(self.prefix, "drive_c")
-
-    def run(self, args, timeout=120, check=True):
-        """Runs a command to its end. Its output goes through files, not
-        pipes: the first Wine process of a session starts Wine's own
-        background services, which would inherit a pipe and hold it open."""
+    def run(self, *args, timeout=120, check=True):
+        """To its end; the output goes through files, as the session's first
+        process starts Wine's services, which would hold a pipe open."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run(args, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err)
-            out.seek(0)
-            err.seek(0)
+            out.seek(0), err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
-        if check and result.returncode != 0:
-            raise RuntimeError("%s failed (exit %d): %s" % (
-                " ".join(args), result.returncode, result.stderr.decode(errors="replace")))
+        if check and result.returncode:
+            raise RuntimeError("%s: exit %d: %s" % (" ".join(args), result.returncode,
+                                                    result.stderr.decode(errors="replace")))
         return result
 
     def wine(self, *args, **kw):
-        return self.run(["wine"] + list(args), **kw)
+        return self.run("wine", *args, **kw)
 
     def start_session(self):
-        """A wineserver that outlives the short helper processes, and the
-        session's first process done before the test starts anything."""
-        # A server still lingering from an earlier command would make a
-        # second one wait for its lock.
-        self.run(["wineserver", "-w"], timeout=60, check=False)
-        self.run(["wineserver", "-p"], timeout=60)
+        """A server that outlives the short helper processes, and the
+        session's first process done before anything else starts."""
+        self.run("wineserver", "-w", timeout=60, check=False)  # a lingering one holds the lock
+        self.run("wineserver", "-p", timeout=60)
         self.wine("cmd", "/c", "exit")
 
     def end_session(self):
-        """Ends every process of the prefix; the server writes the registry
-        to disk as it goes."""
-        self.run(["wineserver", "-k"], timeout=60, check=False)
-        self.run(["wineserver", "-w"], timeout=60, check=False)
+        """Every process ended; the server saves the registry as it goes."""
+        self.run("wineserver", "-k", timeout=60, check=False)
+        self.run("wineserver", "-w", timeout=60, check=False)
 
-    def reg_query(self, key, value):
-        out = self.wine("reg", "query", key, "/v", value, check=False).stdout
-        for line in out.decode("utf-8", errors="replace").splitlines():
-            fields = line.strip().split(None, 2)
-            if len(fields) == 3 and fields[0].lower() == value.lower():
-                return fields[2]
-        return None
-
-    def export_registry(self, roots, folder):
-        """Each root's subtree exported with regedit, parsed into one dict."""
+    def registry(self, listing, folder):
+        """The subtrees holding the listed keys, as regedit exports them."""
         os.makedirs(folder, exist_ok=True)
-        keys = {}
-        for i, root in enumerate(roots):
+        roots, keys = {}, {}
+        for item in listing["registry"]:
+            parts = item["path"].split("\\")
+            # One level deeper below CLSID, whose whole subtree is large.
+            root = "\\".join([item["root"]] + parts[:2 if parts[0].lower() == "clsid" else 1])
+            roots.setdefault(root.lower(), root)
+        for i, root in enumerate(roots.values()):
             path = os.path.join(folder, "export%02d.reg" % i)
-            if os.path.exists(path):
-                os.remove(path)
             self.wine("regedit", "/e", "Z:" + path.replace("/", "\\"), root, check=False)
             if os.path.exists(path):
-                with open(path, "rb") as f:
-                    keys.update(winestate.parse_regfile(f.read()))
+                keys.update(parse_regfile(Path(path).read_bytes()))
         return keys
 
 
-def unix_path(drive_c, windows_path, create_dirs=False):
-    """The host path of a C: path, matching each component without regard
-    to letter case, as Windows does; missing folders are made when asked."""
-    assert windows_path[:3].upper() == "C:\\", windows_path
-    current = drive_c
-    parts = [p for p in windows_path[3:].split("\\") if p]
+def unix_path(drive_c, path, make_dirs=False):
+    """The host path of a C: path, each folder matched regardless of case."""
+    current, parts = drive_c, path[3:].split("\\")
     for i, part in enumerate(parts):
-        match = None
-        if os.path.isdir(current):
-            for name in os.listdir(current):
-                if name.lower() == part.lower():
-                    match = name
-                    break
-        current = os.path.join(current, match or part)
-        if create_dirs and i < len(parts) - 1 and not os.path.isdir(current):
-            os.makedirs(current)
+        names = os.listdir(current) if os.path.isdir(current) else []
+        current = os.path.join(current, next((n for n in names if n.lower() == part.lower()), part))
+        if make_dirs and i < len(parts) - 1:
+            os.makedirs(current, exist_ok=True)
     return current
 
 
-class Layout:
-    """The sample machine's paths moved to where this prefix keeps them."""
-
-    def __init__(self, listing, programs):
-        self.moves = [
-            (listing["system_dir"], SYSTEM_DIR),
-            (listing["windows_dir"] + "\\Start Menu\\Programs", programs),
-            (listing["windows_dir"] + "\\Start Menu", programs.rsplit("\\", 1)[0]),
-            (listing["windows_dir"], WINDOWS_DIR),
-        ]
-
-    def path(self, sample_path):
-        for old, new in self.moves:
-            if sample_path.lower() == old.lower() or sample_path.lower().startswith(
-                    old.lower() + "\\"):
-                return new + sample_path[len(old):]
-        return sample_path
+def tree_key(path):
+    return path[3:].replace("\\", "/").lower()
 
 
-def make_machine_files(machine, folder):
-    """The REGEDIT4 file and the JSON listing, from the one description."""
-    regfile = os.path.join(folder, "driver.reg")
-    listing = os.path.join(folder, "listing.json")
-    subprocess.run([sys.executable, MAKE_MACHINES, "--machine", machine,
-                    "--emit-regfile", regfile, "--emit-listing", listing], check=True)
-    with open(listing) as f:
-        return regfile, json.load(f)
+def parse_regfile(data):
+    """A REGEDIT4 (code page 1252) or version 5 (UTF-16) file, values sorted."""
+    text = data[2:].decode("utf-16-le") if data[:2] == b"\xff\xfe" else data.decode("cp1252")
+    keys, values = {}, None
+    for line in re.sub(r"\\\r?\n\s*", "", text).replace("\r\n", "\n").split("\n"):
+        if line.startswith("[") and line.endswith("]"):
+            values = keys.setdefault(line[1:-1].lower(), (line[1:-1], []))[1]
+        elif line and values is not None and not line.startswith(";"):
+            values.append(line)
+    for _, values in keys.values():
+        values.sort(key=str.lower)
+    return remove_subtrees(keys, SESSION_KEYS)
 
 
-def volatile_keys(regfile):
-    """The keys of the REGEDIT4 file under HKEY_CURRENT_CONFIG, as
-    WINDRIVE.EXE volatilekey arguments."""
-    with open(regfile, "rb") as f:
-        keys = winestate.parse_regfile(f.read())
-    commands = []
-    for path, values in keys.values():
-        if not path.upper().startswith("HKEY_CURRENT_CONFIG\\"):
-            continue
-        args = [path]
-        for line in values:
-            name, _, data = line.partition("=")
-            name = "@" if name == "@" else name[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-            if data.startswith('"'):
-                args += [name, "sz", data[1:-1].replace('\\"', '"').replace("\\\\", "\\")]
-            elif data.startswith("dword:"):
-                args += [name, "dword", data[6:]]
-            elif data.startswith("hex:"):
-                args += [name, "hex", data[4:].replace(",", "")]
-            else:
-                raise RuntimeError("value kind not handled: " + line)
-        commands.append(args)
-    # A key with subkeys and no values comes into being with its subkeys.
-    return [c for c in commands if len(c) > 1 or not any(
-        o[0].lower().startswith(c[0].lower() + "\\") for o in commands)]
+def remove_subtrees(keys, gone):
+    """keys less those at or below a path of gone, by any of Wine's names."""
+    tops = set()
+    for path in map(str.lower, gone):
+        tops.add(path)
+        for a, b in ALIASES + [(b, a) for a, b in ALIASES]:
+            if path.startswith(a):
+                tops.add(b + path[len(a):])
+    return {k: v for k, v in keys.items()
+            if not any(k == t or k.startswith(t + "\\") for t in tops)}
+
+
+def parse_ini(data):
+    """Sections in file order, entries as (key, value), value None without '='."""
+    sections, entries = {}, None
+    for line in data.decode("cp1252").splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            entries = sections.setdefault(line[1:-1].lower(), (line[1:-1], []))[1]
+        elif line and not line.startswith(";") and entries is not None:
+            key, sep, value = line.partition("=")
+            entries.append((key.strip(), value.strip() if sep else None))
+    return sections
+
+
+def mark(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def snapshot_tree(drive_c):
+    """Files by content (Wine's own large ones by size and time), folders,
+    links; not inside temp and logs folders, which Wine itself writes."""
+    tree = {}
+    for top, dirs, files in os.walk(drive_c):
+        for name in dirs + files:
+            full = os.path.join(top, name)
+            path, st = os.path.relpath(full, drive_c).replace(os.sep, "/"), os.lstat(full)
+            tree[path.lower()] = (path, "link" if os.path.islink(full) else "dir" if name in dirs
+                                  else "size %d time %d" % (st.st_size, st.st_mtime_ns)
+                                  if st.st_size > 65536 else mark(Path(full).read_bytes()))
+        dirs[:] = [d for d in dirs if d.lower() not in ("temp", "logs")]
+    return tree
+
+
+def diff(what, want, got):
+    """A line for each item missing, extra or holding other content."""
+    lines = []
+    for k in sorted(set(want) | set(got)):
+        if k not in got:
+            lines.append("%s: missing: %s" % (what, want[k][0]))
+        elif k not in want:
+            lines.append("%s: should be gone: %s" % (what, got[k][0]))
+        elif want[k][1] != got[k][1]:
+            lines.append("%s: %s: %r, wanted %r" % (what, want[k][0], got[k][1], want[k][1]))
+    return lines
 
 
 def add_volatile_keys(wine, windrive, regfile):
     """Wine makes HKEY_CURRENT_CONFIG\\System afresh, volatile, in each
-    session, and regedit cannot import below it: these keys go in by hand,
-    once per session, before anything reads them."""
-    for args in volatile_keys(regfile):
-        wine.wine(windrive, "volatilekey", *args)
-
-
-# The WIN.INI sections that this Wine keeps in the registry, as Windows NT
-# does (IniFileMapping): the profile functions read and write them there
-# and never touch the file's sections of the same name.
-PROFILE_MAPPING = {
-    "devices": "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices",
-    "printerports":
-        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\PrinterPorts",
-    "windows": "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
-}
-
-
-def write_profile(wine, windrive, listing):
-    """The listed WIN.INI entries, written with the profile functions, so
-    that each lands where this Wine's profile functions look for it."""
-    args = []
-    for item in listing["win_ini"]:
-        if item["key"] is None:
-            raise RuntimeError("a WIN.INI section without keys: [%s]" % item["section"])
-        args += [item["section"], item["key"], item["value"]]
-    wine.wine(windrive, "profile", *args)
-
-
-def install(wine, mode, exe, windrive, folder):
-    """Makes the prefix and installs the driver; returns the listing with
-    its paths moved into the prefix."""
-    started = time.monotonic()
-    regfile, listing = make_machine_files(MODES[mode]["machine"], folder)
-    wine.run(["wineboot", "-i"], timeout=300)
-    log("wineboot", started)
-    # One session from here on: the keys added below HKEY_CURRENT_CONFIG
-    # live only as long as it.
-    wine.start_session()
-    wine.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d",
-              MODES[mode]["version"], "/f")
-    # Without a window manager Wine waits 2 s for each window it closes,
-    # unless it draws the windows itself.
-    wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
-    missing = [font for font in WINE_FONTS if not os.path.isfile(font)]
-    if missing:
-        raise RuntimeError("fonts missing (Debian package fonts-wine): %s" % " ".join(missing))
-    for font in WINE_FONTS:
-        shutil.copy(font, unix_path(wine.drive_c, WINDOWS_DIR + "\\Fonts\\", create_dirs=True))
-
-    programs = wine.reg_query(SHELL_FOLDERS, "Programs")
-    if not programs:
-        raise RuntimeError("the new prefix has no Programs folder in Shell Folders")
-    wine.wine("reg", "add", SHELL_FOLDERS, "/v", "Programs", "/d", programs, "/f")
-    wine.wine("regedit", "/S", "Z:" + regfile.replace("/", "\\"))
-    add_volatile_keys(wine, windrive, regfile)
-    write_profile(wine, windrive, listing)
-
-    layout = Layout(listing, programs)
-    for item in listing["files"] + listing["folders"]:
-        item["path"] = layout.path(item["path"])
-    for item in listing["files"]:
-        data = bytes.fromhex(item["hex"])
-        if item["path"].lower() == (SYSTEM_DIR + "\\BR32UNIN.EXE").lower():
-            with open(exe, "rb") as f:
-                data = f.read()
-            item["hex"] = data.hex()
-            item["size"] = len(data)
-        with open(unix_path(wine.drive_c, item["path"], create_dirs=True), "wb") as f:
-            f.write(data)
-    log("installed", started)
-    listing["programs"] = programs
-    listing["mode"] = mode
-    listing["gate_open"] = MODES[mode]["gate_open"]
-    listing["install_seconds"] = round(time.monotonic() - started, 1)
-    return listing
-
-
-def record_baseline(wine, listing, folder):
-    """The state every run starts from, captured from outside the program."""
-    registry = wine.export_registry(winestate.export_roots(listing),
-                                    os.path.join(folder, "export"))
-    missing = [i["root"] + "\\" + i["path"] for i in listing["registry"]
-               if (i["root"] + "\\" + i["path"]).lower() not in registry]
-    if missing:
-        raise RuntimeError("regedit did not install: %s" % missing)
-    with open(unix_path(wine.drive_c, WINDOWS_DIR + "\\win.ini"), "rb") as f:
-        ini = f.read()
-    baseline = {"registry": registry, "win_ini": ini.decode("cp1252"),
-                "tree": winestate.snapshot_tree(wine.drive_c)}
-    with open(os.path.join(folder, "baseline.json"), "w") as f:
-        json.dump(baseline, f)
-    with open(os.path.join(folder, "listing.json"), "w") as f:
-        json.dump(listing, f, indent=1)
+    session, and regedit imports nothing below it: the file's keys there go
+    in through WINDRIVE.EXE, once per session, before anything reads them."""
+    keys, args = parse_regfile(Path(regfile).read_bytes()), []
+    unquote = lambda s: s[1:-1].replace('\\"', '"').replace("\\\\", "\\")  # noqa: E731
+    for path, values in keys.values():
+        if path.upper().startswith("HKEY_CURRENT_CONFIG\\"):
+            args.append(path)
+            for line in values:
+                name, _, data = line.partition("=")
+                if data.startswith('"'):
+                    args += [unquote(name), "sz", unquote(data)]
+                elif data.startswith("dword:"):
+                    args += [unquote(name), "dword", data[6:]]
+                else:
+                    raise RuntimeError("value kind not handled: " + line)
+    wine.wine(windrive, "volatilekey", *args)
 
 
 def build(mode, exe, windrive, folder, display):
-    """folder/prefix: the installed prefix, left with its server stopped;
-    folder/baseline.json and folder/listing.json beside it."""
+    """folder/prefix, its server stopped, with folder/driver.reg beside it;
+    returns the listing (its paths moved into the prefix) and the baseline."""
     if os.path.exists(folder):
-        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=os.path.join(
-            folder, "prefix")), stderr=subprocess.DEVNULL, check=False)
+        Wine(os.path.join(folder, "prefix"), display).run("wineserver", "-k", check=False)
         shutil.rmtree(folder)
     os.makedirs(folder)
+    regfile, listing = os.path.join(folder, "driver.reg"), os.path.join(folder, "listing.json")
+    subprocess.run([sys.executable, MAKE_MACHINES, "--machine", MODES[mode], "--emit-regfile",
+                    regfile, "--emit-listing", listing], check=True)
+    listing = json.loads(Path(listing).read_text())
+    missing = [f for f in FONTS if not os.path.isfile(f)]
+    if missing:
+        raise RuntimeError("fonts missing (Debian package fonts-wine): %s" % missing)
     wine = Wine(os.path.join(folder, "prefix"), display)
-    listing = install(wine, mode, exe, windrive, folder)
-    record_baseline(wine, listing, folder)
+    wine.run("wineboot", "-i", timeout=300)
+    wine.start_session()  # one session: the keys below HKEY_CURRENT_CONFIG live as long as it
+    wine.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", mode, "/f")
+    # Without a window manager Wine waits 2 s for each window it closes,
+    # unless it draws the windows itself.
+    wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    for font in FONTS:
+        shutil.copy(font, unix_path(wine.drive_c, WINDOWS_DIR + "\\Fonts"))
+    wine.wine("regedit", "/S", "Z:" + regfile.replace("/", "\\"))
+    add_volatile_keys(wine, windrive, regfile)
+    # Through the profile functions: each entry lands where this Wine keeps it.
+    wine.wine(windrive, "profile", *[x for i in listing["win_ini"]
+                                     for x in (i["section"], i["key"], i["value"])])
+
+    out = wine.wine("reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                    "Explorer\\Shell Folders", "/v", "Programs").stdout.decode(errors="replace")
+    programs = re.search(r"^\s*Programs\s+REG_SZ\s+(.*?)\s*$", out, re.M | re.I).group(1)
+    sample = listing["windows_dir"]
+    moves = [(listing["system_dir"], SYSTEM_DIR), (sample + "\\Start Menu\\Programs", programs),
+             (sample + "\\Start Menu", programs.rsplit("\\", 1)[0]), (sample, WINDOWS_DIR)]
+    for item in listing["files"] + listing["folders"]:
+        old, new = next(m for m in moves if (item["path"] + "\\").lower().startswith(
+            m[0].lower() + "\\"))
+        item["path"] = new + item["path"][len(old):]
+    for item in listing["files"]:
+        data = bytes.fromhex(item["hex"])
+        if item["path"].lower() == (SYSTEM_DIR + "\\BR32UNIN.EXE").lower():
+            data = Path(exe).read_bytes()  # the program itself, where its installer put it
+        Path(unix_path(wine.drive_c, item["path"], make_dirs=True)).write_bytes(data)
+
+    win_ini = Path(unix_path(wine.drive_c, WINDOWS_DIR + "\\win.ini")).read_bytes()
+    base = {"registry": wine.registry(listing, os.path.join(folder, "export")),
+            "tree": snapshot_tree(wine.drive_c), "win_ini": parse_ini(win_ini)}
     wine.end_session()
-    return listing
-
-
-def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("mode", choices=sorted(MODES))
-    parser.add_argument("folder", help="made afresh; the prefix goes to FOLDER/prefix")
-    parser.add_argument("--exe", required=True, help="BR32UNIN.EXE to install")
-    parser.add_argument("--windrive", required=True, help="WINDRIVE.EXE, the suite's helper")
-    parser.add_argument("--display", default=os.environ.get("DISPLAY", ""))
-    args = parser.parse_args(argv)
-    listing = build(args.mode, os.path.abspath(args.exe), os.path.abspath(args.windrive),
-                    os.path.abspath(args.folder), args.display)
-    print("installed %s in %s/prefix (%.1f s)" % (args.mode, args.folder,
-                                                  listing["install_seconds"]))
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    missing = [i["root"] + "\\" + i["path"] for i in listing["registry"]
+               if (i["root"] + "\\" + i["path"]).lower() not in base["registry"]]
+    missing += [i["path"] for i in listing["files"] + listing["folders"]
+                if tree_key(i["path"]) not in base["tree"]]
+    if missing:
+        raise RuntimeError("not installed: %s" % missing)
+    return listing, base
