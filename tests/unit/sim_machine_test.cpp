@@ -88,7 +88,7 @@ TEST(SimRecord, FaultsHitTheirServiceAndOccurrenceAndFailAsTheServiceDoes)
 
     // Counts start again with the record; faults stay until cleared.
     SimClearCalls();
-    EXPECT_FALSE(DeleteFileA("C:\\A.TXT"));
+    EXPECT_FALSE(DeleteFileA("C:\\A.TXT"));  // gone already
     EXPECT_FALSE(DeleteFileA("C:\\B.TXT"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, SimLastError()) << "the second call since the clear";
     SimClearFaults();
@@ -121,6 +121,8 @@ TEST(SimSnapshot, NamesEachChangeOnceAtTheTopOfWhatWent)
     EXPECT_TRUE(SimCompareSnapshots(before, SimTakeSnapshot()).Empty());
     EXPECT_EQ(0u, SimCalls().size()) << "a snapshot calls no service";
 
+    // Values edited behind the machine's back (one gone, one changed, one
+    // new), then what a run does.
     m.Registry("[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001\\Sub]\n"
                "[HKEY_USERS\\.DEFAULT\\Shell Folders]\n\"Keep\"=\"K\"\n\"New\"=dword:1\n");
     ASSERT_TRUE(m.Load());

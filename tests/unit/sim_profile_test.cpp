@@ -15,7 +15,7 @@ const char *const WIN_INI = "C:\\WINDOWS\\WIN.INI";
 const std::string PROFILE =
     "[windows]\r\nload=\r\n; TINTAVERA Brascora Duneva 10=comment\r\n"
     "[Devices]\r\n  TINTAVERA Brascora Duneva 10 =  BR32jp,LPT1:  \r\n"
-    "Generico / solo testo=TTY,FILE:\nQuoted=\"  spaced  \"\r\n\r\n"
+    "Generico / solo testo=TTY,FILE:\nQuoted=\"  spaced  \"\r\nquoted=again\r\n\r\n"
     "[TINTAVERA Brascora Duneva 10-LPT1]\r\nTimeout=15\r\n\r\n"
     "[devices]\r\nHidden=by the first section\r\n"
     "[PrinterPorts]\r\nTINTAVERA Brascora Duneva 10=BR32jp,LPT1:,15,45";
@@ -33,7 +33,7 @@ TEST(SimProfile, ReadsValuesByTheProfileRules)
     const std::tuple<const char *, const char *, const char *, DWORD, const char *> cases[] = {
         {"devices", "tintavera brascora duneva 10", "x", 150, "BR32jp,LPT1:"},
         {"Devices", "Generico / solo testo", "x", 150, "TTY,FILE:"},
-        {"Devices", "Quoted", "x", 150, "  spaced  "},
+        {"Devices", "Quoted", "x", 150, "  spaced  "},  // the first key of the name
         {"Devices", "Hidden", "default  ", 150, "default"},  // only the first [Devices]
         {"Devices", "Missing", nullptr, 150, ""},
         {"Nowhere", "Missing", "BR32jp,lpt1:", 150, "BR32jp,lpt1:"},

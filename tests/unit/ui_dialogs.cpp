@@ -108,27 +108,24 @@ Flow ClosedAfter(int ticks)
                 "MessageBoxA(NULL, " + CANCEL_TEXT + ", " + CANCEL_CAPTION + ", 0) = 1"};
 }
 
-std::function<void()> Queue(const char *dialog, int tick, unsigned long long wParam)
-{
-    return [=] { SimQueueDialogMessage(dialog, tick, WM_COMMAND, wParam, 0); };
-}
-
-std::function<void()> CloseAt(int tick, const char *how)
-{
-    return [=] { EXPECT_TRUE(SimCloseDialogAtTick("UNINSTALL", tick, how)); };
-}
-
-std::function<void()> Fail(const char *service, int occurrence)
-{
-    return [=] { SimFailCall(service, occurrence, 8L); };
-}
-
 TEST(DialogFlow, EachWayThroughTheDialogsGivesItsFlow)
 {
+    // What happens before the run: a command queued for a dialog after a
+    // tick, the user closing UNINSTALL after a tick, a call that fails.
+    typedef std::function<void()> Setup;
+    auto Queue = [](const char *dialog, int tick, unsigned long long wParam) -> Setup {
+        return [=] { SimQueueDialogMessage(dialog, tick, WM_COMMAND, wParam, 0); };
+    };
+    auto CloseAt = [](int tick, const char *how) -> Setup {
+        return [=] { EXPECT_TRUE(SimCloseDialogAtTick("UNINSTALL", tick, how)); };
+    };
+    auto Fail = [](const char *service, int occurrence) -> Setup {
+        return [=] { SimFailCall(service, occurrence, 8L); };
+    };
     const Flow CANCELLED = WELCOME_UP + CANCEL, NO = COMPLETED + Prompt(7), YES = COMPLETED + Prompt(6);
     const struct {
         const char *what;
-        std::function<void()> setup;
+        Setup setup;
         const char *welcome, *restart;
         int exitCode, restarts;
         Flow flow;
@@ -192,7 +189,8 @@ TEST(SimProgressBar, StepsWrapAroundTheRangeAsTheControlDoes)
     const int cases[][5] = {{0, 0, 140, -2, 138}, {2, 0, 140, -2, 0},  {138, 0, 140, 2, 140}, {140, 0, 140, 2, 2},
                             {13, 3, 15, 5, 6},    {3, 3, 15, -5, 10},  {3, 3, 15, 50, 5},     {5, 5, 5, 1, 5}};
     for (const auto &c : cases)
-        EXPECT_EQ(c[4], SimProgressStep(c[0], c[1], c[2], c[3])) << c[0] << " in " << c[1] << ".." << c[2] << " step " << c[3];
+        EXPECT_EQ(c[4], SimProgressStep(c[0], c[1], c[2], c[3]))
+            << c[0] << " in " << c[1] << ".." << c[2] << " step " << c[3];
 }
 
 }  // namespace
