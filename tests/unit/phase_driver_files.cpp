@@ -8,9 +8,9 @@ using namespace phase_support;
 namespace {
 
 // Missing files are attempted and passed over (busy ones are among the
-// hostile machines); an empty system directory (a
-// failed query) sends the names to the root of the drive; a directory too
-// long for a name skips that name, and only that one.
+// hostile machines); an empty system directory (a failed query) sends the
+// names to the root of the drive; a directory too long for a name skips that
+// name, and only that one.
 TEST(DriverFiles, EighteenDeletionsInTableOrder)
 {
     const struct {
