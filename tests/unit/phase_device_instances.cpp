@@ -18,11 +18,6 @@ std::string Name(const std::string &base, int number)
     return base + digits;
 }
 
-std::string Desc(const std::string &text)
-{
-    return RegString("DeviceDesc", text);
-}
-
 struct ScanCase {
     const char *what;
     std::vector<std::pair<int, std::string>> keys;  // pass 1's, with a value line
@@ -35,6 +30,7 @@ struct ScanCase {
 // deletion again; pass 2, on an empty class, tries 0000 to 0101 afresh.
 TEST(DeviceInstances, TriesWithinTheBudgetAndDeletesTheMatches)
 {
+    auto Desc = [](const std::string &text) { return RegString("DeviceDesc", text); };
     const std::string D = Desc(DRIVER);
     const ScanCase cases[] = {
         {"no keys: 0000 to 0101, 102 attempts", {}, 101, {}},

@@ -14,8 +14,8 @@ const std::string SHELL_FOLDERS =
 const std::string PROGRAMS = "C:\\WINDOWS\\Start Menu\\Programs";
 
 // The six paths of a group under the folder programs ("-": no call at all):
-// a path that leaves no room for the longest shortcut is not used at all.
-// The value's other shapes are among the hostile machines.
+// a path that cannot be read whole, or leaves no room for the longest
+// shortcut, is not used at all. More shapes are among the hostile machines.
 TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
 {
     const std::string longest(204, 'p');  // 204 + 20 + 35 = 259 characters
@@ -31,6 +31,8 @@ TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
         {"no Programs value: the root of the drive", true, "", ""},
         {"the longest path that fits", true, RegString("Programs", longest), longest},
         {"one character more", true, RegString("Programs", longest + "p"), "-"},
+        {"300 bytes without a NUL", true, RegBinary("Programs", std::string(300, 'C')), "-"},
+        {"260 bytes without a NUL", true, RegBinary("Programs", std::string(260, 'C')), "-"},
     };
     for (const auto &c : cases) {
         Machine machine;
