@@ -12,14 +12,21 @@
 
 namespace {
 
+// Resolves name to something that exists on the drives.
+long ResolveExisting(const char *name, SimPath *path)
+{
+    long error = SimResolve(name, path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    return path->exists ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
 long DeleteOneFile(const char *name)
 {
     SimPath path;
-    long error = SimResolve(name, &path);
+    long error = ResolveExisting(name, &path);
     if (error != ERROR_SUCCESS)
         return error;
-    if (!path.exists)
-        return ERROR_FILE_NOT_FOUND;
     if (path.isDir)
         return ERROR_ACCESS_DENIED;
     if (SimIsBusy(path) || SimIoIsOpen(path.host))
@@ -32,11 +39,9 @@ long DeleteOneFile(const char *name)
 long RemoveOneDirectory(const char *name)
 {
     SimPath path;
-    long error = SimResolve(name, &path);
+    long error = ResolveExisting(name, &path);
     if (error != ERROR_SUCCESS)
         return error;
-    if (!path.exists)
-        return ERROR_FILE_NOT_FOUND;
     if (!path.isDir || path.isRoot || SimIsReadOnly(path) || SimIsBusy(path))
         return ERROR_ACCESS_DENIED;
     SimPath current;
