@@ -12,6 +12,8 @@ alone are described once, below. From that description this script writes:
                            Wine prefix or any other real registry
   --emit-listing PATH      the same installation's files and WIN.INI entries
                            as JSON (see emit_listing)
+  --seed S [--mode M]      a generated machine (see generated_machine) as the
+                           machine folder --out
 
 Registry keys are described by the root the installer wrote them under. A
 Windows 9x machine stores HKEY_CLASSES_ROOT under HKLM\\SOFTWARE\\Classes,
@@ -27,6 +29,7 @@ gives the same bytes, and a unit test checks that machines/ is up to date.
 import argparse
 import json
 import os
+import random
 import shutil
 import sys
 
@@ -107,6 +110,11 @@ def dword(name, n):
 
 def binary(name, data):
     return (name, "hex", data)
+
+
+def raw(name, kind, data):
+    """A value of any type, its bytes as stored (a string with its NUL)."""
+    return (name, "raw", (kind, data))
 
 
 def crlf(text):
@@ -465,20 +473,27 @@ def reg_value(name, kind, data):
         right = reg_string(data)
     elif kind == "dword":
         right = "dword:%08x" % data
-    else:
-        # As the registry editor exports it: a line wraps after the comma
-        # that brings it to 77 characters, and goes on indented by two.
-        right, column = "hex:", len(left) + 5
-        for i, b in enumerate(data):
-            right += "%02x" % b
-            if i + 1 == len(data):
-                break
-            right += ","
-            column += 3
-            if column >= 77:
-                right += "\\\n  "
-                column = 2
+    elif kind == "hex":
+        right = reg_hex(left, "hex:", data)
+    else:  # raw: (type, bytes)
+        right = reg_hex(left, "hex:" if data[0] == 3 else "hex(%x):" % data[0], data[1])
     return left + "=" + right
+
+
+def reg_hex(left, prefix, data):
+    """As the registry editor exports it: a line wraps after the comma that
+    brings it to 77 characters, and goes on indented by two."""
+    right, column = prefix, len(left) + len(prefix) + 1
+    for i, b in enumerate(data):
+        right += "%02x" % b
+        if i + 1 == len(data):
+            break
+        right += ","
+        column += 3
+        if column >= 77:
+            right += "\\\n  "
+            column = 2
+    return right
 
 
 def regedit4(layers, roots):
@@ -509,6 +524,280 @@ def win_ini(layers):
     for name, entries in sections.values():
         text += "[" + name + "]\n" + "".join(k + "=" + v + "\n" for k, v in entries) + "\n"
     return crlf(text)
+
+
+# ---------------------------------------------------- generated machines
+#
+# A whole machine drawn from a seed, for comparing the simulated machine with
+# a real Win32 implementation (tests/wine/differential.py): the installation
+# and decoys above, thinned and varied, and around them the states a removal
+# meets in the field. Its directories are those of a Wine prefix, and it
+# holds only what a prefix can be given as it is: no "rest of Windows".
+
+GEN_WINDOWS = "C:\\windows"
+GEN_SYSTEM = GEN_WINDOWS + "\\system32"
+# As Wine reports each version: build number.
+GEN_BUILDS = {"win95": 0x040003B6, "win98": 0x040A08AE, "winxp": 2600}
+SHELL_FOLDERS_KEY = ("HKCU", SHELL_FOLDERS)
+INSTANCE_BASES = ["Enum\\Root\\printer", "System\\CurrentControlSet\\Services\\Class\\Printer"]
+# The driver's name as the scan may meet it: value name -> values.
+DESCRIPTIONS = [
+    lambda v: [sz(v, DRIVER)],
+    lambda v: [sz(v, DRIVER)],
+    lambda v: [sz(v, DRIVER.lower())],
+    lambda v: [sz(v, DRIVER.upper())],
+    lambda v: [sz(v, DRIVER + " ")],
+    lambda v: [sz(v, " " + DRIVER)],
+    lambda v: [sz(v, DRIVER[:-1])],
+    lambda v: [sz(v, DRIVER + "0")],
+    lambda v: [sz(v, OTHER), sz("FriendlyName", DRIVER)],
+    lambda v: [sz(v.lower(), DRIVER)],
+    lambda v: [binary(v, DRIVER.encode("cp1252"))],
+    lambda v: [binary(v, DRIVER.encode("cp1252") + b"\0")],
+    lambda v: [raw(v, 1, DRIVER.encode("cp1252") + b"\0porta 2\0")],
+    lambda v: [raw(v, 1, DRIVER.encode("cp1252"))],
+    lambda v: [raw(v, 2, DRIVER.encode("cp1252") + b"\0")],
+    lambda v: [sz(v, DRIVER.replace("Bras", "Bras\xad"))],
+    lambda v: [sz(v, DRIVER + "\xad")],
+    lambda v: [sz(v, DRIVER + "\x01")],
+    lambda v: [sz(v, DRIVER.replace(" 10", "\x7f 10"))],
+    lambda v: [sz(v, DRIVER.replace("-", "") + "\t")],
+    lambda v: [sz(v, DRIVER + " " * 240)],
+    lambda v: [sz(v, OTHER)],
+    lambda v: [],
+    lambda v: [dword(v, 10)],
+]
+PORTS = ["LPT1:", "LPT2:", "COM1:", "FILE:", "lpt1:", "\\\\server\\share", "\\\\STAMPA01\\Duneva 10"]
+OEM_TEXTS = [
+    b"[BR32STAT]\r\nBR32STAT.EXE\r\nbrlaunch.exe\r\n",
+    b"CopyFiles=x\r\n\tBR32STAT.EXE\t; stato\r\n",
+    b"[Files]\r\nbrlaunch.ini\r\nBR32STAT.EXE",
+    b"[Files]\r\nXBR32STAT.EXE\r\nBR32STAT.EXE,,,\r\n\"BR32STAT.EXE\"\r\nBR32STAT.EXE=1\r\n",
+    b"[Files]\r\nbr32stat.exe\r\nBr32Stat.Exe\r\n",
+    b"[Files]\r\nOSJET4.DRV\r\n\x1a\r\nBR32STAT.EXE\r\n",
+    b"[Files]\x1aBR32STAT.EXE",
+    b"\x0bBR32STAT.EXE\x0c",
+    b"a\rBR32STAT.EXE\rb",
+    b"BR32STAT.EXE\x00x\r\n",
+    b"BR32\xadSTAT.EXE\r\n",
+    b"BR32STAT.EXE\xa0\r\n",
+    b"x" * 300 + b"BR32STAT.EXE " + b"y" * 250 + b"\r\n",
+    b"x" * 300 + b" BR32STAT.EXE\r\n",
+    b"",
+    b" \r\n\t\r\n",
+    b"[Version]\r\nSignature=\"$CHICAGO$\"\r\n",
+]
+OEM_NAMES = ["OEM%d.INF", "oem%d.inf", "Oem%d.Inf", "oem%d.INF", "oem%d.info", "oem%d.pnf",
+             "xoem%d.inf", "oem%d.inf.bak", "oem%d.in"]
+WININIT_TEXTS = [
+    None, None, b"",
+    b"[rename]\r\nNUL=C:\\windows\\temp\\vecchio.tmp\r\n",
+    b"[rename]\r\nNUL=C:\\windows\\temp\\vecchio.tmp",
+    b"[rename]\r\nNUL=C:\\windows\\temp\\vecchio.tmp\r\n\x1a",
+    b"[Settings]\r\nAuto=1\r\n",
+    b"NUL=C:\\windows\\temp\\vecchio.tmp\r\n",
+    b"[RENAME]\r\nC:\\windows\\nuovo.txt=C:\\windows\\temp\\vecchio.tmp\r\n",
+    b"[rename]\r\nnuovo.txt=C:\\windows\\temp\\vecchio.tmp\r\n",
+    b"[rename]\r\nNUL=C:\\windows\\temp\\vecchio.tmp\r\n[Settings]\r\nAuto=1\r\n",
+    b"[rename]\r\nNUL=C:\\windows\\temp\\vecchio.tmp\r\n[rename]\r\nNUL=C:\\windows\\temp\\altro.tmp\r\n",
+    b"; lasciato da un'installazione\n[rename]\nNUL=C:\\windows\\temp\\vecchio.tmp\n",
+]
+
+
+class Generated:
+    """One generated machine: build, the layer both sides hold, WIN.INI,
+    WININIT.INI, the "Programs" value, read-only files."""
+
+    def __init__(self, seed, mode):
+        self.seed, self.mode, self.build = seed, mode, GEN_BUILDS[mode]
+        self.layer = Layer(stays=True)
+        self.folders = []      # empty folders
+        self.read_only = []    # file paths
+        self.programs = None   # None: the value is missing
+        self.win_ini = b""
+        self.wininit = None    # None: no WININIT.INI
+
+    def watched_keys(self):
+        """(root, path) of every key a phase may delete or that sits where
+        one may: the fixed keys, the instance bases, every key written."""
+        fixed = [(root, path) for root, path, _, _ in driver_installation(self.build).keys]
+        fixed += [("HKLM", base) for base in INSTANCE_BASES]
+        return fixed + [(root, path) for root, path, _, _ in self.layer.keys]
+
+
+def relocate(path, programs):
+    for old, new in ((SYSTEM, GEN_SYSTEM), (PROGRAMS, programs), (WINDOWS, GEN_WINDOWS)):
+        if (path + "\\").lower().startswith(old.lower() + "\\"):
+            return new + path[len(old):]
+    return path
+
+
+def subtree(rng, layer, root, path):
+    """A few levels of subkeys below path."""
+    for _ in range(rng.randint(1, 3)):
+        path += "\\" + rng.choice(["Sub", "Dati", "Porta", "0000", "Opzioni"])
+        layer.key(root, path, sz("Livello", path.rsplit("\\", 1)[-1]))
+
+
+def instance_keys(rng, layer, base, value_name):
+    numbers = set()
+    for _ in range(rng.randint(1, 3)):
+        shape = rng.randrange(5)
+        if shape == 0:    # a run from the start
+            numbers.update(range(rng.randint(0, 8)))
+        elif shape == 1:  # scattered, with gaps
+            numbers.update(rng.sample(range(0, 110), rng.randint(1, 6)))
+        elif shape == 2:  # about where the miss budget runs out
+            numbers.update(rng.sample(range(94, 106), rng.randint(1, 4)))
+        elif shape == 3:  # a run somewhere
+            first = rng.randint(0, 60)
+            numbers.update(range(first, first + rng.randint(2, 12)))
+        elif rng.random() < 0.2:  # a long unbroken run, past the budget
+            numbers.update(range(0, rng.randint(100, 125)))
+    for n in sorted(numbers):
+        name = "%s\\%04d" % (base, n)
+        values = rng.choice(DESCRIPTIONS)(value_name)
+        layer.key("HKLM", name, *(values + [sz("Class", "Printer")] * (rng.random() < 0.5)))
+        if rng.random() < 0.15:
+            subtree(rng, layer, "HKLM", name)
+
+
+def spaced(rng, key, value):
+    return rng.choice(["%s=%s", "%s = %s", "%s =%s", " %s= %s ", "%s=%s\t"]) % (key, value)
+
+
+def generated_win_ini(rng):
+    port = rng.choice(PORTS)
+    device = rng.choice(["BR32jp," + port, "BR32jp," + port, "BR32jp\\" + port,
+                         "BR32jp\\x,", "BR32jp," + port + ",15,45", "BR32jp,"
+                         + "\\\\server\\" + "lunga" * 30, "BR32jp"])
+    sections = []
+    devices = [spaced(rng, OTHER, "OSJET4,LPT2:")]
+    ports = [spaced(rng, OTHER, "OSJET4,LPT2:,15,45")]
+    if rng.random() < 0.85:
+        devices.insert(rng.randint(0, 1), spaced(rng, DRIVER, device))
+    if rng.random() < 0.8:
+        ports.append(spaced(rng, DRIVER, device + ",15,45"))
+    if rng.random() < 0.1:
+        devices.append(spaced(rng, DRIVER.lower(), "BR32jp,COM1:"))
+    if rng.random() < 0.1:
+        devices.append("; " + DRIVER + "=BR32jp,LPT2:")
+    for name, entries in (("windows", ["device=" + DRIVER + ",BR32jp,LPT1:", "load=", "run="]),
+                          ("Devices", devices), ("PrinterPorts", ports),
+                          ("Ports", ["LPT1:=", "LPT2:=", "COM1:=9600,n,8,1,x", "FILE:="])):
+        if name in ("windows", "Ports") or rng.random() < 0.9:
+            sections.append((rng.choice([name, name, name.upper()]), entries))
+    suffixes = ["-LPT1", "-FILE", "-LPT2", "-COM1", "-", "-" + port, "-lpt1", "-LPT1:",
+                "-\\\\server\\share", " Plus-LPT1", "-LPT1 (copia)", "-LPT1x"]
+    for suffix in rng.sample(suffixes, rng.randint(0, len(suffixes))):
+        name = DRIVER + suffix
+        name = rng.choice([name, name, name.lower(), " %s " % name])
+        sections.append((name, [spaced(rng, "Orientation", rng.choice("12"))]
+                         + ["PaperSize=9"] * (rng.random() < 0.5)))
+    for name in rng.sample([DRIVER[:-1] + "-LPT1", OTHER + "-LPT2", DRIVER + "-LPT1", "fonts"],
+                           rng.randint(0, 2)):
+        sections.append((name, ["Orientation=1"]))
+    rng.shuffle(sections)
+    text = ("; WIN.INI\n" if rng.random() < 0.2 else "") + "".join(
+        "[%s]\n" % name + "".join(e + "\n" for e in entries) + "\n" * (rng.random() < 0.7)
+        for name, entries in sections)
+    data = text.encode("cp1252")
+    if rng.random() < 0.8:
+        data = data.replace(b"\n", b"\r\n")
+    if rng.random() < 0.2:
+        data = data.rstrip(b"\r\n")
+    return data
+
+
+def generated_machine(seed, mode=None):
+    """The machine of a seed; the mode, when not given, is drawn too."""
+    rng = random.Random(seed)
+    mode = mode or rng.choice(sorted(GEN_BUILDS))
+    g = Generated(seed, mode)
+    layer = g.layer
+    start_menu = GEN_WINDOWS + "\\Start Menu\\Programs"
+    g.programs = rng.choice([start_menu, start_menu, start_menu + "\\", "C:\\Menu\\Programmi",
+                             None])
+    # The group where "Programs" leads (the root when it is missing), or
+    # now and then where it used to lead.
+    home = (g.programs or "C:\\").rstrip("\\") if rng.random() < 0.8 else start_menu
+    folder = home + "\\" + PRODUCT
+
+    # Keys: the installation's and the decoys', some left out, some grown.
+    numbered = tuple(b.lower() + "\\" for b in INSTANCE_BASES)
+    for source, keep in ((driver_installation(g.build), 0.8), (decoys(g.build), 0.9)):
+        for root, path, values, _ in source.keys:
+            if path.lower().startswith(numbered) or rng.random() > keep:
+                continue
+            layer.key(root, path, *values)
+            if rng.random() < 0.25:
+                subtree(rng, layer, root, path)
+        for path, data, _ in source.files:
+            if rng.random() < 0.85:
+                path = relocate(path, start_menu)
+                if path.lower().startswith((start_menu + "\\" + PRODUCT + "\\").lower()):
+                    path = folder + path[path.rfind("\\"):]
+                layer.file(path, data)
+    for base, value_name in zip(INSTANCE_BASES, ["DeviceDesc", "DriverDesc"]):
+        instance_keys(rng, layer, base, value_name)
+
+    # Files around the driver's: the group's state, look-alikes, OEM INF files.
+    shape = rng.randrange(4)
+    if shape == 0:
+        layer.file(folder + "\\Leggimi.txt", crlf("Appunti dell'utente\n"))
+    elif shape == 1:
+        layer.file(folder + "\\Vecchio\\Guida Duneva 10.LNK", shortcut_bytes("X"))
+    elif shape == 2:
+        g.folders.append(folder)
+    for name in rng.sample(["BR3232.DLL.OLD", "BR32CT.DLX", "XBR32RS.DLL", "brlaunch.exe.bak",
+                            "BR32UNIN.EX_", "BR32TN16.DL_", "BR32JP.DRV.BAK"], rng.randint(0, 3)):
+        layer.file(GEN_SYSTEM + "\\" + name, program_bytes(name))
+    if rng.random() < 0.05:
+        g.folders.append(GEN_SYSTEM + "\\" + rng.choice(DRIVER_FILES + RESTART_FILES))
+    count = rng.choice([0, 1, 3, 6, 12, 12, 40]) if rng.random() > 0.03 else 230
+    for i in range(count):
+        name = (rng.choice(OEM_NAMES) if rng.random() < 0.3 else "OEM%d.INF") % (10 + i)
+        if rng.random() < 0.03:
+            g.folders.append(GEN_WINDOWS + "\\INF\\" + name)
+        else:
+            layer.file(GEN_WINDOWS + "\\INF\\" + name, rng.choice(OEM_TEXTS))
+    folders = {f.lower() for f in g.folders}
+    layer.files = [f for f in layer.files if f[0].lower() not in folders]
+    for path, _, _ in layer.files:
+        if rng.random() < 0.06:
+            g.read_only.append(path)
+    g.wininit = rng.choice(WININIT_TEXTS)
+    if g.wininit and b"vecchio.tmp" in g.wininit:
+        layer.file(GEN_WINDOWS + "\\temp\\vecchio.tmp", b"vecchio")
+        layer.file(GEN_WINDOWS + "\\temp\\altro.tmp", b"altro")
+    g.win_ini = generated_win_ini(rng)
+    return g
+
+
+def write_generated(folder, g):
+    """The generated machine as a machine folder."""
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    write_bytes(os.path.join(folder, "machine.ini"), crlf(
+        "[Machine]\nBuild=0x%08X\nWindowsDir=%s\nSystemDir=%s\nCurrentDir=C:\\\n"
+        % (g.build, GEN_WINDOWS, GEN_SYSTEM)))
+    shell = Layer(stays=True)
+    shell.key(*SHELL_FOLDERS_KEY, *([sz("Programs", g.programs)] if g.programs else []))
+    write_bytes(os.path.join(folder, "registry.reg"), regedit4([shell, g.layer], WIN9X_STORAGE))
+    write_bytes(host_path(folder, GEN_WINDOWS + "\\WIN.INI"), g.win_ini)
+    write_tree(folder, g, host_path)
+
+
+def write_tree(top, g, place):
+    """The files and folders of g, each at place(top, windows path)."""
+    if g.wininit is not None:
+        write_bytes(place(top, GEN_WINDOWS + "\\wininit.ini"), g.wininit)
+    for path in g.folders:
+        os.makedirs(place(top, path), exist_ok=True)
+    for path, data, _ in g.layer.files:
+        write_bytes(place(top, path), data)
+    for path in g.read_only:
+        os.chmod(place(top, path), 0o444)
 
 
 # ------------------------------------------------------------ the writers
@@ -594,8 +883,15 @@ def main(argv):
                         help="write the installation and decoys as REGEDIT4 and stop")
     parser.add_argument("--emit-listing", metavar="PATH",
                         help="write the installation's files and WIN.INI entries as JSON")
+    parser.add_argument("--seed", type=int,
+                        help="write the generated machine of this seed to --out and stop")
+    parser.add_argument("--mode", choices=sorted(GEN_BUILDS),
+                        help="the generated machine's Windows version (default: drawn)")
     args = parser.parse_args(argv)
 
+    if args.seed is not None:
+        write_generated(args.out, generated_machine(args.seed, args.mode))
+        return 0
     if args.emit_regfile or args.emit_listing:
         if args.emit_regfile:
             emit_regfile(args.emit_regfile, args.machine)

@@ -17,6 +17,17 @@
 //                                HKEY_CURRENT_CONFIG\... keys as volatile
 //                                keys, with their values (dword in hex)
 //   profile SECTION KEY VALUE...  WriteProfileStringA of each triple
+//   regload FILE                 keys and values from FILE, a line each:
+//                                "K ROOT\PATH" creates the key (volatile
+//                                below HKEY_CURRENT_CONFIG), "V NAME TYPE
+//                                DATA" sets a value of it (NAME and DATA in
+//                                hex, NAME "-" for the default value, TYPE in
+//                                decimal), "X NAME" deletes one, "D ROOT\PATH"
+//                                deletes a key and its subtree
+//   regdump FILE                 for each key path in FILE (a line each),
+//                                that key and its subtree as the A calls see
+//                                them: "K PATH" and "V NAME TYPE DATA" lines,
+//                                NAME and DATA in hex, PATH in hex
 // Known limits: the first dialog with the caption wins; texts are cut at
 // 1023 bytes.
 #include <windows.h>
@@ -148,6 +159,175 @@ int CreateVolatileKeys(int argc, char **argv)
     return 0;
 }
 
+struct Root {
+    const char *name;
+    HKEY key;
+};
+const Root g_roots[] = {
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},   {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {NULL, NULL},
+};
+
+// The root of "ROOT\path"; *path points after the backslash.
+HKEY SplitRoot(const char *full, const char **path)
+{
+    for (int i = 0; g_roots[i].name; i++) {
+        size_t n = strlen(g_roots[i].name);
+        if (_strnicmp(full, g_roots[i].name, n) == 0 && (full[n] == '\\' || full[n] == 0)) {
+            *path = full[n] ? full + n + 1 : full + n;
+            return g_roots[i].key;
+        }
+    }
+    return NULL;
+}
+
+size_t FromHex(const char *hex, BYTE *out, size_t size)
+{
+    size_t n = 0;
+    for (; hex[0] && hex[1] && n < size; hex += 2) {
+        char pair[3] = {hex[0], hex[1], 0};
+        out[n++] = (BYTE)strtoul(pair, NULL, 16);
+    }
+    return n;
+}
+
+void PrintHex(const BYTE *data, size_t size)
+{
+    for (size_t i = 0; i < size; i++)
+        printf("%02X", data[i]);
+}
+
+BOOL CutLine(char *line)
+{
+    size_t n = strlen(line);
+    while (n && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+        line[--n] = 0;
+    return n > 0;
+}
+
+LONG DeleteTree(HKEY parent, const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        char child[256];
+        while (RegEnumKeyA(key, 0, child, sizeof child) == ERROR_SUCCESS)
+            if (DeleteTree(key, child) != ERROR_SUCCESS)
+                break;
+        RegCloseKey(key);
+    }
+    return RegDeleteKeyA(parent, name);
+}
+
+int LoadRegistry(const char *file)
+{
+    static char line[70000];
+    static BYTE data[33000];
+    FILE *in = fopen(file, "r");
+    if (!in)
+        return Usage();
+    HKEY key = NULL;
+    int failed = 0;
+    while (fgets(line, sizeof line, in)) {
+        if (!CutLine(line))
+            continue;
+        const char *path;
+        HKEY root = line[0] == 'V' || line[0] == 'X' ? NULL : SplitRoot(line + 2, &path);
+        if (line[0] == 'K' && root) {
+            if (key)
+                RegCloseKey(key);
+            DWORD options = root == HKEY_CURRENT_CONFIG ? REG_OPTION_VOLATILE : 0;
+            if (RegCreateKeyExA(root, path, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL)) {
+                fprintf(stderr, "windrive: cannot create %s\n", line + 2);
+                key = NULL;
+                failed = 1;
+            }
+        } else if (line[0] == 'D' && root) {
+            DeleteTree(root, path);
+        } else if ((line[0] == 'V' || line[0] == 'X') && key) {
+            char *name = line + 2, *rest = strchr(name, ' ');
+            if (rest)
+                *rest++ = 0;
+            char text[1024] = "";
+            if (strcmp(name, "-") != 0)
+                text[FromHex(name, (BYTE *)text, sizeof text - 1)] = 0;
+            LONG result;
+            if (line[0] == 'X') {
+                result = RegDeleteValueA(key, text);
+            } else {
+                char *hex = rest ? strchr(rest, ' ') : NULL;
+                if (!hex)
+                    return Usage();
+                DWORD type = strtoul(rest, NULL, 10);
+                result = RegSetValueExA(key, text, 0, type, data,
+                                        (DWORD)FromHex(hex + 1, data, sizeof data));
+            }
+            if (result != ERROR_SUCCESS) {
+                fprintf(stderr, "windrive: value %s: error %ld\n", name, result);
+                failed = 1;
+            }
+        } else {
+            fprintf(stderr, "windrive: bad line: %s\n", line);
+            failed = 1;
+        }
+    }
+    if (key)
+        RegCloseKey(key);
+    fclose(in);
+    return failed;
+}
+
+void DumpKey(HKEY key, const char *path)
+{
+    static BYTE data[65536];
+    char name[16384];
+    printf("K ");
+    PrintHex((const BYTE *)path, strlen(path));
+    printf("\n");
+    for (DWORD i = 0;; i++) {
+        DWORD nameSize = sizeof name, size = sizeof data, type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, NULL, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        printf("V ");
+        PrintHex((const BYTE *)name, nameSize);
+        printf(" %lu ", (unsigned long)type);
+        PrintHex(data, size);
+        printf("\n");
+    }
+    for (DWORD i = 0;; i++) {
+        char child[256];
+        if (RegEnumKeyA(key, i, child, sizeof child) != ERROR_SUCCESS)
+            break;
+        char *childPath = (char *)malloc(strlen(path) + strlen(child) + 2);
+        sprintf(childPath, "%s\\%s", path, child);
+        HKEY sub;
+        if (RegOpenKeyExA(key, child, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            DumpKey(sub, childPath);
+            RegCloseKey(sub);
+        }
+        free(childPath);
+    }
+}
+
+int DumpRegistry(const char *file)
+{
+    static char line[4096];
+    FILE *in = fopen(file, "r");
+    if (!in)
+        return Usage();
+    while (fgets(line, sizeof line, in)) {
+        const char *path;
+        HKEY root, key;
+        if (CutLine(line) && (root = SplitRoot(line, &path)) &&
+            RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            DumpKey(key, line);
+            RegCloseKey(key);
+        }
+    }
+    fclose(in);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -155,6 +335,10 @@ int main(int argc, char **argv)
     const char *command = argc > 1 ? argv[1] : "";
     if (strcmp(command, "volatilekey") == 0)
         return CreateVolatileKeys(argc, argv);
+    if (strcmp(command, "regload") == 0 && argc == 3)
+        return LoadRegistry(argv[2]);
+    if (strcmp(command, "regdump") == 0 && argc == 3)
+        return DumpRegistry(argv[2]);
     if (strcmp(command, "profile") == 0) {
         for (int i = 2; i + 2 < argc; i += 3) {
             if (!WriteProfileStringA(argv[i], argv[i + 1], argv[i + 2]))
