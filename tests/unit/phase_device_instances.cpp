@@ -50,6 +50,8 @@ TEST(DeviceInstances, TriesWithinTheBudgetAndDeletesTheMatches)
         {"the only key at 0102 is never tried", {{102, D}}, 101, {}},
         {"letter case differs", {{0, Desc("TINTAVERA BRASCORA DUNEVA 10")}}, 101, {}},
         {"a trailing blank", {{0, Desc(DRIVER + " ")}}, 101, {}},
+        {"a soft hyphen, which the locale's sort passes over", {{0, Desc("TINTAVERA Bras\xad" "cora Duneva 10")}}, 100, {0}},
+        {"a control byte counts", {{0, Desc(DRIVER + "\x01")}}, 101, {}},
         {"a deletion that fails: a miss, and on with the next number", {{0, D}, {1, D}}, 98, {0, 1}, true},
     };
     for (const ScanCase &c : cases) {

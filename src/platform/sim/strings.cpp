@@ -1,6 +1,7 @@
-// lstrcpyA, lstrcatA, lstrcmpA, lstrlenA on the simulated machine: plain
-// byte semantics, and the Windows 9x answer to a null pointer (the call
-// returns NULL, 0 or compares the null first instead of faulting).
+// lstrcpyA, lstrcatA, lstrcmpA, lstrlenA on the simulated machine: byte
+// semantics but for the comparison (below), and the Windows 9x answer to a
+// null pointer (the call returns NULL, 0 or compares the null first instead
+// of faulting).
 //
 // They are recorded like every other service, because the record is how
 // tests see how a path was composed: lstrcpyA and lstrcatA record the
@@ -10,17 +11,35 @@
 
 namespace {
 
+// Windows compares by the locale's sort rules, not by bytes. Under code
+// page 1252 that makes different strings equal in three ways only: the soft
+// hyphen counts for nothing, a ligature or a thorn counts as its two letters,
+// and the modifier circumflex as the circumflex (measured under Wine over
+// every byte and pair of bytes). Other strings keep their byte order.
+std::string SortForm(const char *text)
+{
+    static const char *const expansions[][2] = {
+        {"\x8c", "OE"}, {"\x9c", "oe"}, {"\xc6", "AE"}, {"\xe6", "ae"},
+        {"\xde", "TH"}, {"\xfe", "th"}, {"\xdf", "ss"}, {"\x88", "^"}, {"\xad", ""},
+    };
+    std::string form;
+    for (; *text; text++) {
+        const char *as = nullptr;
+        for (const auto &e : expansions) {
+            if (*text == e[0][0])
+                as = e[1];
+        }
+        form += as ? std::string(as) : std::string(1, *text);
+    }
+    return form;
+}
+
 int Compare(const char *a, const char *b)
 {
     if (!a || !b)
         return a == b ? 0 : (a ? 1 : -1);
-    const unsigned char *x = (const unsigned char *)a;
-    const unsigned char *y = (const unsigned char *)b;
-    while (*x && *x == *y) {
-        x++;
-        y++;
-    }
-    return *x < *y ? -1 : (*x > *y ? 1 : 0);
+    int order = SortForm(a).compare(SortForm(b));
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 // Copies the string and its NUL.
