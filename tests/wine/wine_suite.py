@@ -83,6 +83,8 @@ class Failure(Exception):
 class Run:
     """One scenario on a fresh copy of the mode's installed prefix."""
 
+    screenshots = True
+
     def __init__(self, args, mode_dir, display, name):
         self.args, self.name, self.mode = args, name, os.path.basename(mode_dir)
         self.prefix, self.logs = os.path.join(mode_dir, "run"), os.path.join(mode_dir, "logs", name)
@@ -91,7 +93,7 @@ class Run:
         shutil.rmtree(self.logs, ignore_errors=True)
         os.makedirs(self.logs)
         os.makedirs(self.shots, exist_ok=True)
-        subprocess.run(["cp", "-a", os.path.join(mode_dir, "prefix"), self.prefix], check=True)
+        winefix.copy_prefix(os.path.join(mode_dir, "prefix"), self.prefix)
         self.wine = winefix.Wine(self.prefix, display)
         self.procs, self.dialogs, self.shot_paths, self.bar, self.positions = [], {}, {}, None, None
 
@@ -159,7 +161,7 @@ class Run:
             if action != "close-early":
                 self.dialogs[caption] = parse_dump(seen)
                 path = os.path.join(self.shots, "%s-%s.png" % (self.name, DIALOGS[caption][0]))
-                window = self.x_window(caption)
+                window = self.screenshots and self.x_window(caption)
                 if window and subprocess.run(["import", "-window", window, path], env=self.wine.env,
                                              timeout=20, stderr=subprocess.DEVNULL).returncode == 0:
                     self.shot_paths[caption] = path

@@ -12,6 +12,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 MAKE_MACHINES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
@@ -77,6 +78,26 @@ class Wine:
         self.run("wineserver", "-k", timeout=60, check=False)
         self.run("wineserver", "-w", timeout=60, check=False)
 
+    def wait_for_exit(self, name, timeout):
+        """Until no process of this prefix runs the program name (lower
+        case, say "wineboot.exe"); False on the timeout."""
+        want = ("WINEPREFIX=" + self.prefix).encode()
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            running = False
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    if (name.encode() in Path("/proc", pid, "cmdline").read_bytes().lower() and
+                            want in Path("/proc", pid, "environ").read_bytes().split(b"\0")):
+                        running = True
+                        break
+                except OSError:
+                    pass
+            if not running:
+                return True
+            time.sleep(0.05)
+        return False
+
     def registry(self, listing, folder):
         """The subtrees holding the listed keys, as regedit exports them."""
         os.makedirs(folder, exist_ok=True)
@@ -92,6 +113,19 @@ class Wine:
             if os.path.exists(path):
                 keys.update(parse_regfile(Path(path).read_bytes()))
         return keys
+
+
+def copy_prefix(source, target):
+    """A prefix to run on, made afresh from source. Wine's own large files,
+    which nothing writes, are hard links: a prefix holds some 600 MB."""
+    shutil.rmtree(target, ignore_errors=True)
+
+    def copy(src, dst):
+        if os.path.getsize(src) >= 65536 and not src.endswith(".reg"):
+            os.link(src, dst)
+        else:
+            shutil.copy2(src, dst)
+    shutil.copytree(source, target, symlinks=True, copy_function=copy)
 
 
 def unix_path(drive_c, path, make_dirs=False):

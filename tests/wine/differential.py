@@ -1,0 +1,421 @@
+#!/usr/bin/env python3
+"""The simulated machine held against Wine, on generated machines.
+
+    differential.py --count N [--seed S] [--mode win95|win98|winxp]
+    differential.py --seeds FILE
+
+For each seed, tools/make_machines.py draws a whole machine. It is written
+once as a machine folder, on which the host program runs (br32unin-sim DIR
+--welcome ok --restart yes), and once into a fresh Wine prefix, on which
+BR32UNIN.EXE runs, driven as the Wine suite drives it: OK, then Yes, so that
+both next starts run. Both end states are read into one normal form and
+compared: the registry subtrees that any phase can touch, WIN.INI by section
+and key, the machine's files and folders with the bytes of the small ones
+(WININIT.INI and wininit.bak among them), the exit code. Where Wine is known
+to differ from Windows 9x, WINE_DIFFERENCES says so and why; nothing else is
+smoothed over. Every disagreement is printed, and the last line says how many
+machines agree.
+
+Seeds run from S (default 1) upwards; without --mode each seed draws its
+mode too. FILE holds "MODE SEED" lines (# starts a comment). Exit status: 0
+all agree, 1 some disagree, 77 Wine cannot run here (1 when CI=true).
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path[:0] = [HERE, os.path.join(ROOT, "tools")]
+import make_machines as mm  # noqa: E402
+import wine_suite  # noqa: E402
+import winefix  # noqa: E402
+
+STEPS = [(wine_suite.WELCOME, "click 1"), (wine_suite.COMPLETION, "click 6")]
+PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
+SHOWN = 48  # bytes of a file shown in a report; larger files by size and a hash
+
+
+def ini_windows(path):
+    """A machine path's key in the normal form."""
+    return path.replace("/", "\\").lower()
+
+
+# ------------------------------------------------------------ Wine's ways
+
+def first_rename_only(sim, wine):
+    """Paths named in the second and later [rename] sections of WININIT.INI:
+    left out on both sides."""
+    text = (sim["files"].get("c:\\windows\\wininit.bak") or b"")
+    if not isinstance(text, bytes):
+        return
+    sections = re.split(rb"(?im)^\s*\[rename\]\s*$", text)[2:]
+    for section in sections:
+        section = re.split(rb"(?m)^\s*\[", section)[0]
+        for line in section.decode("cp1252").splitlines():
+            dest, _, src = line.strip().partition("=")
+            for p in (src, dest if dest.upper() != "NUL" else ""):
+                p = p if ":" in p else mm.GEN_WINDOWS + "\\" + p
+                for side in (sim, wine):
+                    side["files"].pop(p.lower(), None)
+
+
+# (name, why, how): each known difference of Wine from Windows 9x, and where
+# it is dealt with. A "prefix" entry is set up so that it cannot show; a
+# function is applied to both normal forms before they are compared.
+WINE_DIFFERENCES = [
+    ("system32", "Wine's Windows and system directories are C:\\windows and "
+     "C:\\windows\\system32", "generated machines have these directories on both sides"),
+    ("HKEY_CURRENT_CONFIG", "Wine makes HKEY_CURRENT_CONFIG\\System afresh, volatile, in each "
+     "session, and keeps it under HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current "
+     "rather than HKLM\\Config\\0001", "prefix: the machine's keys there are made as volatile "
+     "keys, in the session of the run, under both names, as Windows 9x shows them"),
+    ("HKEY_CURRENT_USER", "Wine's HKEY_CURRENT_USER is a user's own hive, not "
+     "HKEY_USERS\\.DEFAULT", "prefix: keys of either are written under both"),
+    ("WIN.INI in the registry", "Wine's profile functions keep [Devices], [PrinterPorts], "
+     "[windows] and others in the registry through IniFileMapping, as NT does",
+     "prefix: the IniFileMapping key of win.ini is removed, so WIN.INI is a file as on 9x"),
+    ("first [rename] only", "Wine's wineboot works through the first [rename] section of "
+     "WININIT.INI; Windows 9x through every one", first_rename_only),
+]
+
+
+# ------------------------------------------------------------ the normal form
+
+def value_bytes(kind, data):
+    """(type, bytes) of a value as make_machines describes it."""
+    if kind == "sz":
+        return 1, data.encode("cp1252") + b"\0"
+    if kind == "dword":
+        return 4, data.to_bytes(4, "little")
+    if kind == "hex":
+        return 3, data
+    return data
+
+
+def parse_reg_value(line):
+    """A REGEDIT4 value line of the simulated machine: (name, type, bytes)."""
+    m = re.match(r'(@|"(?:[^"\\]|\\.)*")=(.*)$', line, re.S)
+    unquote = lambda s: re.sub(r"\\(.)", r"\1", s[1:-1])  # noqa: E731
+    name, data = ("" if m.group(1) == "@" else unquote(m.group(1))), m.group(2)
+    if data.startswith('"'):
+        return name, 1, unquote(data).encode("cp1252") + b"\0"
+    if data.startswith("dword:"):
+        return name, 4, int(data[6:], 16).to_bytes(4, "little")
+    kind, _, hexes = data.partition(":")
+    kind = 3 if kind == "hex" else int(kind[4:-1], 16)
+    return name, kind, bytes(int(h, 16) for h in hexes.replace(" ", "").split(",") if h)
+
+
+def watched(g):
+    """The subtrees compared, each once: (short root, path)."""
+    out = []
+    for root, path in g.watched_keys():
+        full = root + "\\" + path
+        if not any(full.lower().startswith(o.lower() + "\\") or full.lower() == o.lower()
+                   for o in out):
+            out = [o for o in out if not o.lower().startswith(full.lower() + "\\")] + [full]
+    return out
+
+
+def registry_form(keys, tops):
+    """keys: {full path: [(name, type, bytes)]}; the keys at or below tops,
+    each with its values sorted."""
+    form = {}
+    for path, values in keys.items():
+        if any(path.lower() == t.lower() or path.lower().startswith(t.lower() + "\\")
+               for t in tops):
+            form["registry " + path.lower()] = sorted("%s = %d:%s" % (n, t, d.hex())
+                                                      for n, t, d in values)
+    return form
+
+
+def ini_form(data):
+    """WIN.INI as sections in file order, each with its stripped lines."""
+    form, section = [], None
+    if data is None:
+        return None
+    for line in re.split(r"\r?\n", data.decode("cp1252")):
+        line = line.strip()
+        if line.startswith("["):
+            section = (line[1:].split("]")[0].strip(), [])
+            form.append(section)
+        elif line:
+            if section is None:
+                section = (None, [])
+                form.append(section)
+            key, sep, value = line.partition("=")
+            section[1].append((key.strip(), value.strip()) if sep else (line, None))
+    return form
+
+
+def file_state(path):
+    if os.path.islink(path):
+        return "link"
+    if os.path.isdir(path):
+        return "folder"
+    if not os.path.exists(path):
+        return None
+    data = Path(path).read_bytes()
+    return data if len(data) <= SHOWN else "%d bytes %s" % (len(data), winefix.mark(data)[:12])
+
+
+def tree_names(top, skip=()):
+    """Every path below top as a machine path (lower case) -> host path."""
+    names = {}
+    for folder, dirs, files in os.walk(top):
+        rel = os.path.relpath(folder, top)
+        for name in dirs + files:
+            path = "c:\\" + ini_windows(os.path.normpath(os.path.join(rel, name)))
+            names[path] = os.path.join(folder, name)
+        dirs[:] = [d for d in dirs
+                   if ini_windows(os.path.normpath(os.path.join(rel, d))) not in skip]
+    return names
+
+
+def files_form(g, top, before, locate, skip=()):
+    """The generated files and folders and their folders, and whatever came
+    or went beside them, each with its state; locate gives a machine path's
+    host path."""
+    after = tree_names(top, skip)
+    paths = set()
+    for path in [p for p, _, _ in g.layer.files] + g.folders + [mm.GEN_WINDOWS + "\\wininit.ini"]:
+        while len(path) > 3:
+            paths.add(path.lower())
+            path = path.rsplit("\\", 1)[0]
+    paths |= set(before) ^ set(after)
+    paths.discard(mm.GEN_WINDOWS.lower() + "\\win.ini")
+    return {p: file_state(after[p] if p in after else locate(p)) for p in paths}
+
+
+# ------------------------------------------------------------- the two sides
+
+def run_sim(g, folder, program):
+    mm.write_generated(folder, g)
+    top = os.path.join(folder, "drives", "C")
+    before = tree_names(top)
+    code = subprocess.run([program, folder, "--welcome", "ok", "--restart", "yes"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60).returncode
+    keys, current = {}, None
+    text = re.sub(r"\\\r?\n\s*", "", Path(folder, "registry.reg").read_bytes().decode("cp1252"))
+    for line in text.replace("\r\n", "\n").split("\n")[1:]:
+        if line.startswith("["):
+            current = keys.setdefault(line[1:-1], [])
+        elif line and current is not None:
+            current.append(parse_reg_value(line))
+    # The views that Windows 9x shows of its two stored roots.
+    views = {}
+    for short, stored in mm.WIN9X_STORAGE.items():
+        for path, values in keys.items():
+            if path.lower().startswith(stored.lower() + "\\"):
+                views[short + path[len(stored):]] = values
+    form = registry_form(views, watched(g))
+    form["win.ini"] = ini_form(file_bytes(mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")))
+    form["files"] = files_form(g, top, before, lambda p: mm.host_path(folder, p))
+    form["exit code"] = code
+    return form
+
+
+def file_bytes(path):
+    return Path(path).read_bytes() if os.path.isfile(path) else None
+
+
+def wine_script(g):
+    """WINDRIVE.EXE regload lines for the machine's registry."""
+    lines = ["K HKEY_CURRENT_USER\\Software\\Wine",
+             "V %s 1 %s" % (b"Version".hex(), (g.mode.encode() + b"\0").hex()),
+             "K HKEY_CURRENT_USER\\" + mm.SHELL_FOLDERS]
+    lines.append("V %s 1 %s" % (b"Programs".hex(), (g.programs.encode("cp1252") + b"\0").hex())
+                 if g.programs else "X " + b"Programs".hex())
+    for root, path, values, _ in g.layer.keys:
+        names = [mm.ROOT_NAMES[root] + "\\" + path]
+        # Windows 9x shows these two pairs as one key each; so must the prefix.
+        for a, b in (("HKEY_CURRENT_USER\\", "HKEY_USERS\\.DEFAULT\\"),
+                     ("HKEY_CURRENT_CONFIG\\", "HKEY_LOCAL_MACHINE\\Config\\0001\\")):
+            for x, y in ((a, b), (b, a)):
+                if names[0].lower().startswith(x.lower()):
+                    names.append(y + names[0][len(x):])
+        for name in names:
+            lines.append("K " + name)
+            for value_name, kind, data in values:
+                kind, data = value_bytes(kind, data)
+                lines.append("V %s %d %s" % ((value_name or "").encode("cp1252").hex() or "-",
+                                             kind, data.hex()))
+    return "\n".join(lines) + "\n"
+
+
+class WineRun(wine_suite.Run):
+    screenshots = False
+
+
+def run_wine(g, args, base, display):
+    run = WineRun(args, base, display, "seed-%d" % g.seed)
+    drive_c = run.wine.drive_c
+    place = lambda top, path: winefix.unix_path(top, path, make_dirs=True)  # noqa: E731
+    win = lambda path: "Z:" + path.replace("/", "\\")  # noqa: E731
+    try:
+        run.wine.start_session()
+        script = os.path.join(run.logs, "machine.txt")
+        Path(script).write_text(wine_script(g))
+        run.wine.wine(args.windrive, "regload", win(script))
+        mm.write_tree(drive_c, g, place)
+        Path(place(drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
+        skip = {"windows\\temp", "windows\\logs", "users"}
+        before = tree_names(drive_c, skip)
+        code, _ = run.drive(STEPS)
+        # Wine's restart steps run at once, in a process of their own.
+        if not run.wine.wait_for_exit("wineboot.exe", wine_suite.RESTART_TIMEOUT_S):
+            raise RuntimeError("the restart steps did not end")
+        tops = watched(g)
+        listing = os.path.join(run.logs, "watched.txt")
+        Path(listing).write_text("".join(mm.ROOT_NAMES[t.split("\\")[0]] + t[t.find("\\"):] + "\n"
+                                         for t in tops))
+        dump = run.wine.wine(args.windrive, "regdump", win(listing)).stdout.decode("latin-1")
+        keys, current, long_names = {}, None, {v: k for k, v in mm.ROOT_NAMES.items()}
+        for kind, *rest in (line.split(" ") for line in dump.splitlines() if line.strip()):
+            if kind == "K":
+                path = bytes.fromhex(rest[0]).decode("cp1252")
+                root, _, sub = path.partition("\\")
+                current = keys.setdefault(long_names[root.upper()] + "\\" + sub, [])
+            elif kind == "V":
+                current.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
+                                bytes.fromhex(rest[2] if len(rest) > 2 else "")))
+        form = registry_form(keys, tops)
+        form["win.ini"] = ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS
+                                                                 + "\\win.ini")))
+        form["files"] = files_form(g, drive_c, before,
+                                   lambda p: winefix.unix_path(drive_c, p), skip)
+        form["exit code"] = code
+    finally:
+        run.finish()
+    if not args.keep:
+        shutil.rmtree(run.prefix, ignore_errors=True)
+    return form
+
+
+def base_prefix(work, display):
+    """A clean prefix for every run, made once per Wine version."""
+    folder, stamp = os.path.join(work, "base"), os.path.join(work, "base", "made-by")
+    version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
+    if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
+        return folder
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    wine = winefix.Wine(os.path.join(folder, "prefix"), display)
+    wine.run("wineboot", "-i", timeout=300)
+    wine.start_session()
+    wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    wine.wine("reg", "delete", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+              "IniFileMapping\\win.ini", "/f")
+    for font in winefix.FONTS:
+        shutil.copy(font, winefix.unix_path(wine.drive_c, winefix.WINDOWS_DIR + "\\Fonts"))
+    wine.end_session()
+    Path(stamp).write_bytes(version)
+    return folder
+
+
+# ------------------------------------------------------------- comparing
+
+def shown(state):
+    if isinstance(state, bytes):
+        return repr(state)[1:] if len(state) <= SHOWN else "%d bytes" % len(state)
+    return "absent" if state is None else str(state)
+
+
+def compare(sim, wine):
+    """A line for each item in which the two normal forms differ."""
+    for _, _, how in WINE_DIFFERENCES:
+        if callable(how):
+            how(sim, wine)
+    lines = []
+    for key in sorted(set(sim) | set(wine), key=str):
+        a, b = sim.get(key), wine.get(key)
+        if key == "files":
+            for path in sorted(set(a) | set(b)):
+                if a.get(path) != b.get(path):
+                    lines.append("file %s: sim %s, wine %s" % (path, shown(a.get(path)),
+                                                                shown(b.get(path))))
+        elif key == "win.ini" and a and b and a != b:
+            sa, sb = [s[0] for s in a], [s[0] for s in b]
+            if sa != sb:
+                lines.append("win.ini sections: sim %s, wine %s" % (sa, sb))
+            for x, y in zip(a, b):
+                if x != y and x[0] == y[0]:
+                    lines.append("win.ini [%s]: sim %s, wine %s" % (x[0], x[1], y[1]))
+        elif a != b:
+            lines.append("%s: sim %s, wine %s" % (key, "absent" if a is None else a,
+                                                   "absent" if b is None else b))
+    return lines
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--count", type=int, default=1)
+    parser.add_argument("--seed", type=int, default=1, help="the first seed (default 1)")
+    parser.add_argument("--mode", choices=sorted(mm.GEN_BUILDS))
+    parser.add_argument("--seeds", metavar="FILE", help="run the MODE SEED lines of FILE")
+    parser.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "BR32UNIN.EXE"))
+    parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
+    parser.add_argument("--work", default=os.path.join(os.environ.get(
+        "WINE_SUITE_WORK", os.path.join(ROOT, "build", "wine")), "differential"))
+    parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
+    args = parser.parse_args(argv)
+    args.exe, args.work = os.path.abspath(args.exe), os.path.abspath(args.work)
+    args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
+    if args.seeds:
+        runs = [(int(s), m) for m, s in (line.split("#")[0].split() for line in
+                                         Path(args.seeds).read_text().splitlines()
+                                         if line.split("#")[0].strip())]
+    else:
+        runs = [(s, args.mode) for s in range(args.seed, args.seed + args.count)]
+
+    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool")
+               if not shutil.which(t)]
+    missing += [p for p in (args.exe, args.windrive, args.sim) if not os.path.isfile(p)]
+    if missing:
+        print("differential: cannot run, missing: %s" % " ".join(missing))
+        return 1 if os.environ.get("CI") == "true" else 77
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    display = ":" + xvfb.stdout.readline().strip().decode()
+    agree = 0
+    try:
+        base = base_prefix(args.work, display)
+        program = Path(args.exe).read_bytes()
+        for seed, mode in runs:
+            started = time.monotonic()
+            g = mm.generated_machine(seed, mode)
+            # The program runs from where its installer put it, on both sides.
+            g.layer.files = [(p, program if p.lower() == PROGRAM else d, s)
+                             for p, d, s in g.layer.files]
+            folder = os.path.join(args.work, "sim-%d" % seed)
+            sim = run_sim(g, folder, args.sim)
+            try:
+                wine = run_wine(g, args, base, display)
+                lines = compare(sim, wine)
+            except Exception as e:  # noqa: BLE001 (one machine fails, the rest go on)
+                lines = ["wine: %s: %s" % (type(e).__name__, e)]
+            agree += not lines
+            print("%-5s seed %d %s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
+                                               time.monotonic() - started), flush=True)
+            for line in lines:
+                print("      " + line, flush=True)
+            if not lines and not args.keep:
+                shutil.rmtree(folder, ignore_errors=True)
+    finally:
+        xvfb.terminate()
+        xvfb.wait(10)
+    print("%d of %d machines agree" % (agree, len(runs)))
+    return 0 if agree == len(runs) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
