@@ -50,7 +50,7 @@ TEST(WholeRun, RemovesTheDriverAndNothingElse)
         for (const char *name : SHORTCUTS)
             expected.insert("file- " + GROUP + "\\" + name);
         for (const char *name : RESTART_FILES)
-            expected.insert(WININIT + "NULL=C:\\WINDOWS\\SYSTEM\\" + name);
+            expected.insert(WININIT + "NUL=C:\\WINDOWS\\SYSTEM\\" + name);
         EXPECT_EQ(std::vector<std::string>(expected.begin(), expected.end()), run.items)
             << r.sample << ":\n" << run.report;
         EXPECT_EQ("", run.openHandles) << r.sample;
