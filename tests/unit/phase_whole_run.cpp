@@ -57,6 +57,20 @@ TEST(WholeRun, RemovesTheDriverAndNothingElse)
     }
 }
 
+// After Yes, the machine's next start deletes the five files and nothing
+// else: no line moves a file anywhere.
+TEST(WholeRun, TheNextStartDeletesTheFiveFiles)
+{
+    Machine machine("win98");
+    machine.Load();
+    RunUninstall();
+    std::vector<std::string> expected;
+    for (const char *name : RESTART_FILES)
+        expected.push_back("deleted C:\\WINDOWS\\SYSTEM\\" + std::string(name));
+    expected.push_back("renamed C:\\WINDOWS\\wininit.ini to C:\\WINDOWS\\WININIT.BAK");
+    EXPECT_EQ(Lines(expected), Lines(SimNextStart()));
+}
+
 // The sample folders are generated: a change to the script must be followed
 // by regenerating them, and a hand edit of a sample by a change to the script.
 TEST(WholeRun, TheScriptReproducesTheSampleMachines)
