@@ -42,6 +42,10 @@ if(Python3_FOUND)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_dialogs.py --check)
   add_test(NAME generated_icon
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py --check)
+  add_test(NAME pe_i386_instructions
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/i386_instructions.py
+                   ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE)
+  set_tests_properties(pe_i386_instructions PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 
 # Benchmarks (Google Benchmark): a separate program, not a test; see

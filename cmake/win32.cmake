@@ -9,18 +9,23 @@ add_executable(br32unin WIN32 ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFOR
                ${BR_RESOURCES})
 set_target_properties(br32unin PROPERTIES OUTPUT_NAME BR32UNIN SUFFIX ".EXE")
 target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
+# For the 80386 (Windows 95's least processor): Debian's compiler defaults to
+# the Pentium Pro, whose cmov the 386, 486, Pentium and K6 do not have. No
+# floating point either (a 386 may have no coprocessor), and no libgcc,
+# which is built for the Pentium Pro too: the program needs none of it.
 target_compile_options(br32unin PRIVATE
+  -march=i386 -mtune=i486 -mgeneral-regs-only
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
   -ffreestanding -fno-stack-protector -fno-builtin -Wall -Wextra
   -fno-ident -fomit-frame-pointer -mpreferred-stack-boundary=2 -ffunction-sections)
 target_link_options(br32unin PRIVATE
-  -nostdlib -static-libgcc -s
+  -nostdlib -s
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections
   # An executable loads at its preferred base (Windows 95 never moves one),
   # so it carries no relocations.
   -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--disable-nxcompat)
-target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32 gcc)
+target_link_libraries(br32unin PRIVATE kernel32 user32 advapi32 comctl32)
 
 # The size that counts for Windows 95 floppies and downloads: the stripped file.
 add_custom_command(TARGET br32unin POST_BUILD

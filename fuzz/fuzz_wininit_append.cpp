@@ -1,11 +1,14 @@
 // ScheduleRestartDeletions on whatever WININIT.INI holds: afterwards the
-// file is its old content, less one 0x1A that ended it, then exactly the
-// new lines (the "[rename]" header only when there was no file), each LF
-// of a line written as CR LF; a line too long for the program's buffer is
-// left out whole. Nothing stays open.
+// file is its old content, less one 0x1A that ended it, then a line end when
+// that content ends inside a line, a "[rename]" header when its last section
+// is not [rename] (or it has none), then exactly the new lines, each LF of a
+// line written as CR LF; a line too long for the program's buffer is left
+// out whole. Nothing stays open.
 //
 // Input: flags (bit 0: the file exists), the system directory as a counted
 // text, then the file's old bytes.
+#include <cctype>
+
 #include "engine.h"
 #include "fuzz_machine.h"
 
@@ -17,6 +20,28 @@ std::string LineBytes(const std::string &line)
     for (char c : line)
         out += c == '\n' ? std::string("\r\n") : std::string(1, c);
     return out + "\r\n";
+}
+
+// Whether the last line that starts, after blanks, with '[' starts with
+// "[rename]" in any case; false when there is no such line.
+bool LastSectionIsRename(const std::string &text)
+{
+    bool rename = false;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t first = line.find_first_not_of(" \t");
+        if (first != std::string::npos && line[first] == '[') {
+            std::string name = line.substr(first, 8);
+            for (char &c : name)
+                c = (char)std::tolower((unsigned char)c);
+            rename = name == "[rename]";
+        }
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return rename;
 }
 
 }  // namespace
@@ -41,10 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string expected;
     if (exists)
         expected = !old.empty() && old.back() == '\x1A' ? old.substr(0, old.size() - 1) : old;
-    else
-        expected = LineBytes("[rename]");
+    if (!expected.empty() && expected.back() != '\n')
+        expected += "\r\n";
+    if (!LastSectionIsRename(expected))
+        expected += LineBytes("[rename]");
     for (int i = 0; g_restartFiles[i][0]; i++) {
-        std::string line = "NULL=" + systemDir + "\\" + g_restartFiles[i];
+        std::string line = "NUL=" + systemDir + "\\" + g_restartFiles[i];
         if (line.size() < TEXT_SIZE)
             expected += LineBytes(line);
     }

@@ -128,19 +128,19 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     else
         return 0;
 
+    // The file first: whatever the memory, the open is what a caller's
+    // path was asked of.
+    FILEIO *file = FileIoOpen(path, ioMode);
+    if (!file)
+        return 0;
     TEXTSTREAM *s = (TEXTSTREAM *)PlatformAlloc(sizeof(TEXTSTREAM));
-    if (!s)
-        return 0;
-    s->file = FileIoOpen(path, ioMode);
-    if (!s->file) {
-        PlatformFree(s);
-        return 0;
-    }
-    if (ioMode == FILEIO_APPEND && !DropTrailingControlZ(s->file)) {
-        FileIoClose(s->file);
-        PlatformFree(s);
+    if (!s || (ioMode == FILEIO_APPEND && !DropTrailingControlZ(file))) {
+        FileIoClose(file);
+        if (s)
+            PlatformFree(s);
         return 0;
     }
+    s->file = file;
     s->atEnd = 0;
     s->failed = 0;
     s->writeFailed = 0;
@@ -209,6 +209,13 @@ int TextReadWord(TEXTSTREAM *s, char *word, int size)
     }
     word[length] = 0;
     return TEXT_WORD;
+}
+
+int TextReadByte(TEXTSTREAM *s)
+{
+    if (!FillBuffer(s))
+        return -1;
+    return s->readBuffer[s->readPos++];
 }
 
 int TextAtEnd(const TEXTSTREAM *s)

@@ -6,6 +6,7 @@
 // program carries no run-time library at all, so these are ours:
 //   TextOpen      fopen(path, "r" | "a+"), text mode
 //   TextReadWord  fscanf(stream, "%s", word), bounded by the caller's size
+//   TextReadByte  getc(stream) on the file's bytes as they are stored
 //   TextWriteLine fprintf(stream, "%s\n", line)
 //   TextClose     fclose(stream)
 //   BlockAlloc    malloc; BlockFree free
@@ -36,6 +37,11 @@ enum {
 // (0x80-0xFF included) into word[0..size-1], NUL-terminated. CR LF reads as
 // LF, a lone CR is kept, and a 0x1A byte ends the text.
 int TextReadWord(TEXTSTREAM *stream, char *word, int size);
+
+// The next byte as the file holds it, without the text-mode translations
+// (a 0x1A does not end it), or -1 at the end of the file or on a read error.
+// For a caller that must know exactly what the file ends with.
+int TextReadByte(TEXTSTREAM *stream);
 
 // True once a read met the end of the text; true once a read failed.
 int TextAtEnd(const TEXTSTREAM *stream);

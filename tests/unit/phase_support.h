@@ -210,7 +210,7 @@ const std::vector<std::vector<std::pair<const char *, const char *>>> PHASE_MARK
     {{"GetProfileStringA", ""}}, {{"RegOpenKeyExA", "Explorer\\Shell Folders"}},
     {{"GetSystemDirectoryA", ""}}, {{"GetWindowsDirectoryA", ""}}, {{"DeleteFileA", "\\BR3232.DLL"}},
     {{"DeleteFileA", "\\BRASCORABRDUNE10.INF"}, {"FindFirstFileA", "\\oem*.inf"}, {"PlatformAlloc", "52000"}},
-    {{"FindFirstFileA", "\\wininit.ini"}},
+    {{"FileIoOpen", "\\wininit.ini"}},
 };
 
 // The first phase mark not found after the one before it, or -1.

@@ -50,11 +50,25 @@ TEST(WholeRun, RemovesTheDriverAndNothingElse)
         for (const char *name : SHORTCUTS)
             expected.insert("file- " + GROUP + "\\" + name);
         for (const char *name : RESTART_FILES)
-            expected.insert(WININIT + "NULL=C:\\WINDOWS\\SYSTEM\\" + name);
+            expected.insert(WININIT + "NUL=C:\\WINDOWS\\SYSTEM\\" + name);
         EXPECT_EQ(std::vector<std::string>(expected.begin(), expected.end()), run.items)
             << r.sample << ":\n" << run.report;
         EXPECT_EQ("", run.openHandles) << r.sample;
     }
+}
+
+// After Yes, the machine's next start deletes the five files and nothing
+// else: no line moves a file anywhere.
+TEST(WholeRun, TheNextStartDeletesTheFiveFiles)
+{
+    Machine machine("win98");
+    machine.Load();
+    RunUninstall();
+    std::vector<std::string> expected;
+    for (const char *name : RESTART_FILES)
+        expected.push_back("deleted C:\\WINDOWS\\SYSTEM\\" + std::string(name));
+    expected.push_back("renamed C:\\WINDOWS\\wininit.ini to C:\\WINDOWS\\WININIT.BAK");
+    EXPECT_EQ(Lines(expected), Lines(SimNextStart()));
 }
 
 // The sample folders are generated: a change to the script must be followed

@@ -1,5 +1,6 @@
 // Paths, deletions, searches and file I/O on the simulated drives: VFAT's
-// case rules, and a machine folder that no path can leave.
+// case rules, and a machine folder that no path can leave; the machine's
+// next start, which works through WININIT.INI.
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -148,6 +149,78 @@ TEST(SimFiles, FileIoRefusesWhatWindowsWouldNotOpenAndHoldsWhatItOpened)
     EXPECT_EQ(0, FileIoClose(file));
     EXPECT_EQ(-1, FileIoClose(file)) << "a closed handle is not followed";
     EXPECT_EQ("", SimOpenHandles());
+}
+
+// The files under C:\WINDOWS after a next start, "SYSTEM\A.DLL=a ...", with
+// "<ini>" for the bytes of the WININIT.INI that was there.
+std::string WindowsFiles(const std::string &ini)
+{
+    std::string text;
+    for (const auto &entry : SimTakeSnapshot().files) {
+        const SimSnapshot::File &file = entry.second;
+        if (!file.isDir && file.path.compare(0, 11, "C:\\WINDOWS\\") == 0)
+            text += (text.empty() ? "" : " ") + file.path.substr(11) + "=" + (file.bytes == ini ? "<ini>" : file.bytes);
+    }
+    return text;
+}
+
+TEST(SimNextStart, WorksThroughEveryRenameSectionAndKeepsInsideTheMachine)
+{
+    const std::string S = "C:\\WINDOWS\\SYSTEM\\", N = "C:\\WINDOWS\\NULL", OUT = "..\\..\\..\\outside\\";
+    const std::string R = "|renamed C:\\WINDOWS\\WININIT.INI to C:\\WINDOWS\\wininit.bak";
+    const std::string ALL = "SYSTEM\\A.DLL=a SYSTEM\\B.DLL=b SYSTEM\\C.DLL=c wininit.bak=<ini>";
+    const struct {
+        const char *what;
+        std::string ini;   // "" for no WININIT.INI
+        std::string done;  // what the start did, "|" between lines
+        std::string files;
+    } cases[] = {
+        {"a deletion; comments and lines without = are not operations",
+         "[rename]\r\n;NUL=" + S + "B.DLL\r\nNUL " + S + "C.DLL\r\nNUL=" + S + "A.DLL\r\n",
+         "deleted " + S + "A.DLL" + R, "SYSTEM\\B.DLL=b SYSTEM\\C.DLL=c wininit.bak=<ini>"},
+        {"a move replacing its destination; nul in lower case, a relative source",
+         "[rename]\r\nc:\\windows\\system\\b.dll=" + S + "A.DLL\r\nnul = system\\c.dll",
+         "deleted " + S + "B.DLL|moved " + S + "A.DLL to " + S + "B.DLL|deleted " + S + "C.DLL" + R,
+         "SYSTEM\\B.DLL=a wininit.bak=<ini>"},
+        {"a relative destination is in the Windows directory (an older engine's NULL= lines)",
+         "[rename]\r\nNULL=" + S + "A.DLL\r\nNULL=" + S + "B.DLL\r\n",
+         "moved " + S + "A.DLL to " + N + "|deleted " + N + "|moved " + S + "B.DLL to " + N + R,
+         "NULL=b SYSTEM\\C.DLL=c wininit.bak=<ini>"},
+        {"every [rename] section in any case, no other section",
+         "NUL=" + S + "A.DLL\r\n[Rename]\r\nNUL=" + S + "B.DLL\r\n[renamed]\r\nNUL=" + S + "A.DLL\r\n"
+         "[RENAME]\r\nNUL=" + S + "C.DLL\r\n",
+         "deleted " + S + "B.DLL|deleted " + S + "C.DLL" + R, "SYSTEM\\A.DLL=a wininit.bak=<ini>"},
+        {"missing files and folders are passed over",
+         "[rename]\r\nNUL=" + S + "GONE.DLL\r\nX.DLL=SYSTEM\\GONE.DLL\r\nC:\\NOPE\\A.DLL=" + S + "A.DLL\r\n",
+         "passed over NUL=" + S + "GONE.DLL|passed over X.DLL=SYSTEM\\GONE.DLL|passed over C:\\NOPE\\A.DLL=" + S +
+             "A.DLL" + R,
+         ALL},
+        {"no path leaves the machine folder",
+         "[rename]\r\nNUL=" + OUT + "f\r\n" + OUT + "g=" + S + "A.DLL\r\n" + S + "B.DLL=C:\\" + OUT + "f\r\n",
+         "passed over NUL=" + OUT + "f|passed over " + OUT + "g=" + S + "A.DLL|passed over " + S + "B.DLL=C:\\" +
+             OUT + "f" + R,
+         ALL},
+        {"no WININIT.INI: nothing happens", "", "", "SYSTEM\\A.DLL=a SYSTEM\\B.DLL=b SYSTEM\\C.DLL=c wininit.bak=old"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        MachineBuilder m;
+        m.File(S + "A.DLL", "a").File(S + "B.DLL", "b").File(S + "C.DLL", "c")
+            .File("C:\\WINDOWS\\wininit.bak", "old");
+        if (!c.ini.empty())
+            m.File("C:\\WINDOWS\\WININIT.INI", c.ini);
+        std::filesystem::create_directory(m.dir() + "/outside");
+        std::ofstream(m.dir() + "/outside/f") << "outside";
+        ASSERT_TRUE(m.Load());
+        std::string done;
+        for (const std::string &line : SimNextStart())
+            done += (done.empty() ? "" : "|") + line;
+        EXPECT_EQ(c.done, done);
+        EXPECT_EQ(c.files, WindowsFiles(c.ini));
+        EXPECT_EQ("outside", MachineBuilder::ReadHost(m.dir() + "/outside/f"));
+        EXPECT_FALSE(std::filesystem::exists(m.dir() + "/outside/g"));
+        EXPECT_EQ(0u, SimCalls().size()) << "the start is the machine's, not the program's";
+    }
 }
 
 }  // namespace

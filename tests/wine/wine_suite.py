@@ -55,23 +55,30 @@ DIALOGS = {
                           b"disinstallato e rimane nel PC.")}),
 }
 RESTART_FILES = ["BR32TN16.DLL", "BR32TN32.DLL", "BR32LANG.DLL", "BR32PRIN.DLL", "BR32UNIN.EXE"]
-WININIT = b"".join(b"%s\r\n" % line.encode() for line in ["[rename]"] + [
-    "NULL=%s\\%s" % (SYSTEM_DIR, name) for name in RESTART_FILES])
+NUL_LINES = b"".join(b"NUL=%s\\%s\r\n" % (SYSTEM_DIR.encode(), name.encode()) for name in RESTART_FILES)
+WININIT = b"[rename]\r\n" + NUL_LINES
+# Another program's deletion already pending: its last line without a line
+# end, then the 0x1A that old editors leave; the file it names is there.
+PENDING = (b"[rename]\r\nNUL=C:\\OLD.TMP\x1a", "C:\\OLD.TMP")
 
 # Name, steps (the dialog that must come up, the user's answer), whether the
-# driver is removed (else nothing changes at all), whether a restart is asked.
+# driver is removed (else nothing changes at all), whether a restart is asked,
+# and the WININIT.INI there before (win98 mode only; None: none).
 #   key K: a real X key event; click ID: BM_CLICK; closebox: a mouse click on
 #   the close box; close-early: SC_CLOSE the moment the dialog shows; watch:
 #   nothing, the dialog ends by itself.
 SCENARIOS = [
     ("ok_no", [(WELCOME, "key Return"), (PROGRESS, "watch"), (COMPLETION, "click 7")],
-     True, False),
-    ("ok_yes", [(WELCOME, "click 1"), (PROGRESS, "watch"), (COMPLETION, "click 6")], True, True),
-    ("cancel", [(WELCOME, "click 2"), (CANCELLED, "key Return")], False, False),
-    ("escape", [(WELCOME, "key Escape"), (CANCELLED, "click 1")], False, False),
-    ("welcome_closebox", [(WELCOME, "closebox"), (CANCELLED, "click 1")], False, False),
+     True, False, None),
+    ("ok_yes", [(WELCOME, "click 1"), (PROGRESS, "watch"), (COMPLETION, "click 6")], True, True,
+     None),
+    ("ok_yes_pending", [(WELCOME, "click 1"), (PROGRESS, "watch"), (COMPLETION, "click 6")], True,
+     True, PENDING),
+    ("cancel", [(WELCOME, "click 2"), (CANCELLED, "key Return")], False, False, None),
+    ("escape", [(WELCOME, "key Escape"), (CANCELLED, "click 1")], False, False, None),
+    ("welcome_closebox", [(WELCOME, "closebox"), (CANCELLED, "click 1")], False, False, None),
     ("progress_closebox", [(WELCOME, "click 1"), (PROGRESS, "close-early"),
-                           (CANCELLED, "click 1")], False, False),
+                           (CANCELLED, "click 1")], False, False, None),
 ]
 DIALOG_TIMEOUT_MS, EXIT_TIMEOUT_S, RESTART_TIMEOUT_S = 20000, 30, 30
 
@@ -223,7 +230,7 @@ def shown(data):
     return repr(data) if data is None or len(data) < 400 else "%d bytes" % len(data)
 
 
-def check_state(run, listing, base, removed, restart):
+def check_state(run, listing, base, removed, restart, pending):
     """The registry, WIN.INI and drive C: the baseline less what the run removes."""
     registry, ini, tree = dict(base["registry"]), dict(base["win_ini"]), dict(base["tree"])
     drive_c = run.wine.drive_c
@@ -245,20 +252,21 @@ def check_state(run, listing, base, removed, restart):
         for item in listing["files"] + listing["folders"]:
             if item["after_run"] == "gone":
                 tree.pop(winefix.tree_key(item["path"]), None)
+        # The pending entry on a line of its own, then ours under its [rename].
+        wininit_after = pending[0][:-1] + b"\r\n" + NUL_LINES if pending else WININIT
         if restart:
             # Wine's restart steps run at once, in a process of their own: WININIT.INI is
-            # processed and kept as wininit.bak, and each "NULL=path" is a rename to
-            # C:\windows\NULL, which is left holding the last file named.
+            # worked through and kept as wininit.bak; "NUL=path" deletes path. The
+            # pending entry's file goes too, and nothing named NULL appears.
             wininit = winefix.unix_path(drive_c, WINDOWS_DIR + "\\wininit.ini")
             deadline = time.monotonic() + RESTART_TIMEOUT_S
             while os.path.exists(wininit) and time.monotonic() < deadline:
                 time.sleep(0.05)
             for name in RESTART_FILES:
                 tree.pop("windows/system32/" + name.lower(), None)
-            exact["windows/wininit.bak"] = WININIT
-            exact["windows/null"] = Path(run.args.exe).read_bytes()
+            exact["windows/wininit.bak"] = wininit_after
         else:
-            exact["windows/wininit.ini"] = WININIT
+            exact["windows/wininit.ini"] = wininit_after
     got_tree, problems = winefix.snapshot_tree(drive_c), []
     for rel, want in exact.items():
         tree.pop(rel, None)
@@ -275,15 +283,18 @@ def check_state(run, listing, base, removed, restart):
 
 
 def run_scenario(args, mode_dir, display, listing, base, scenario):
-    name, steps, removed, restart = scenario
+    name, steps, removed, restart, pending = scenario
     started = time.monotonic()
     run = Run(args, mode_dir, display, name)
     try:
         run.wine.start_session()
+        if pending:  # after the session's start, which works through WININIT.INI itself
+            Path(winefix.unix_path(run.wine.drive_c, WINDOWS_DIR + "\\wininit.ini")).write_bytes(pending[0])
+            Path(winefix.unix_path(run.wine.drive_c, pending[1])).write_bytes(b"old\r\n")
         winefix.add_volatile_keys(run.wine, args.windrive, os.path.join(mode_dir, "driver.reg"))
         code, trace = run.drive(steps)
         problems = check_run(run, code, trace, restart)
-        problems += check_state(run, listing, base, removed, restart)
+        problems += check_state(run, listing, base, removed, restart, pending)
     except Exception as e:  # noqa: BLE001 (any error fails this scenario only)
         problems = ["%s: %s" % (type(e).__name__, e)]
     finally:
@@ -341,6 +352,8 @@ def main(argv):
                 continue
             print("      prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
             for scenario in SCENARIOS:
+                if scenario[4] and mode != "win98":
+                    continue
                 if not args.scenario or scenario[0] in args.scenario:
                     ok = run_scenario(args, mode_dir, display, listing, base, scenario)
                     passed, failed = passed + ok, failed + (not ok)

@@ -76,6 +76,17 @@ std::string SimOpenHandles();
 // ExitWindowsEx on the simulated machine records the request, nothing more.
 int SimRestartRequests();
 
+// The machine's next start, run once the program has ended, as Windows 9x
+// starts before it loads: the [rename] lines of WININIT.INI in the Windows
+// directory worked through in order, then the file renamed WININIT.BAK
+// (docs/machine-format.md). Returns what it did, a line each:
+//   deleted C:\WINDOWS\SYSTEM\X.DLL
+//   moved C:\WINDOWS\SYSTEM\X.DLL to C:\WINDOWS\NULL
+//   passed over NUL=C:\MISSING.DLL        (no such file, or refused)
+//   renamed C:\WINDOWS\wininit.ini to C:\WINDOWS\WININIT.BAK
+// and nothing when there is no WININIT.INI. Calls no service.
+std::vector<std::string> SimNextStart();
+
 // ---------------------------------------------------------------- dialogs
 // The simulated user. The dialog procedures run in a modal loop of the
 // simulated machine: posted messages first, then the user's input, then the

@@ -2,19 +2,23 @@
 //
 //   br32unin-sim [MACHINE_DIR] [--sample NAME] [--keep] [--calls]
 //                [--welcome ok|enter|cancel|escape|close] [--restart yes|no]
+//   br32unin-sim --next-start [MACHINE_DIR] [--sample NAME] [--keep]
 //
 // The program runs from WinMain, through its dialogs: the user's answers
 // come from --welcome and --restart (OK and No when not given), or, when
 // neither is given and standard input is a terminal, from the keyboard.
-// Each dialog and message box is drawn as text as it comes up.
+// Each dialog and message box is drawn as text as it comes up. When the
+// program asked for a restart, the machine then goes through its next
+// start (WININIT.INI), and what that did is printed; --next-start runs only
+// that start, for a machine whose user answered No.
 //
 // Without MACHINE_DIR the program runs on a fresh temporary copy of the
 // sample machine machines/NAME (win98 unless --sample says otherwise), so
 // the sample itself never changes; with it, on that machine in place. The
-// machine's registry is saved after the run, and what the run changed is
-// printed: registry keys, WIN.INI sections and keys, files and folders,
-// lines appended to files. The exit code is the program's; 125 means the
-// run could not be made.
+// machine's registry is saved after the run, and what the run (and the
+// start) changed is printed: registry keys, WIN.INI sections and keys,
+// files and folders, lines appended to files. The exit code is the
+// program's (0 for --next-start); 125 means the run could not be made.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +40,7 @@ struct Options {
     bool calls = false;      // print the call record
     std::string welcome;     // "" when not given
     std::string restart;
+    bool nextStartOnly = false;  // --next-start: no program, only the start
 };
 
 void Usage(FILE *out)
@@ -43,12 +48,15 @@ void Usage(FILE *out)
     std::fprintf(out,
                  "usage: br32unin-sim [MACHINE_DIR] [--sample NAME] [--keep] [--calls]\n"
                  "                    [--welcome ok|enter|cancel|escape|close] [--restart yes|no]\n"
+                 "       br32unin-sim --next-start [MACHINE_DIR] [--sample NAME] [--keep]\n"
                  "  MACHINE_DIR    run on this machine folder in place\n"
                  "  --sample NAME  run on a temporary copy of machines/NAME (default win98)\n"
                  "  --keep         keep the temporary copy and print where it is\n"
                  "  --calls        print every service call the program made\n"
                  "  --welcome HOW  how the user answers WELCOME (default ok)\n"
-                 "  --restart ANS  the answer to the restart question (default no)\n"
+                 "  --restart ANS  the answer to the restart question (default no); with yes\n"
+                 "                 the machine goes through its next start (WININIT.INI)\n"
+                 "  --next-start   run only the machine's next start, no program\n"
                  "  Without --welcome and --restart, on a terminal, the user answers\n"
                  "  from the keyboard.\n");
 }
@@ -67,6 +75,8 @@ bool ParseOptions(int argc, char **argv, Options *options)
             options->welcome = argv[++i];
         } else if (arg == "--restart" && i + 1 < argc) {
             options->restart = argv[++i];
+        } else if (arg == "--next-start") {
+            options->nextStartOnly = true;
         } else if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             std::exit(0);
@@ -77,6 +87,11 @@ bool ParseOptions(int argc, char **argv, Options *options)
             Usage(stderr);
             return false;
         }
+    }
+    if (options->nextStartOnly && (options->calls || !options->welcome.empty() || !options->restart.empty())) {
+        std::fprintf(stderr, "br32unin-sim: --next-start runs no program: no --calls, --welcome, --restart\n");
+        Usage(stderr);
+        return false;
     }
     return true;
 }
@@ -108,6 +123,19 @@ void PrintDialogs()
                     d.result);
     if (SimRestartRequests() > 0)
         std::printf("Restart requested: ExitWindowsEx(EWX_REBOOT) x%d\n", SimRestartRequests());
+}
+
+// The machine's next start, and what it did.
+void NextStart()
+{
+    std::vector<std::string> done = SimNextStart();
+    if (done.empty()) {
+        std::printf("Next start: no WININIT.INI\n");
+        return;
+    }
+    std::printf("Next start:\n");
+    for (const std::string &line : done)
+        std::printf("  %s\n", line.c_str());
 }
 
 // A fresh copy of the sample machine in a new temporary folder.
@@ -165,9 +193,18 @@ int main(int argc, char **argv)
                 temporary ? (" (a copy of machines/" + options.sample + ")").c_str() : "");
     SetUser(options);
     SimSnapshot before = SimTakeSnapshot();
-    int exitCode = RunProgram();
-    PrintDialogs();
-    bool saved = SimSaveMachine();
+    int exitCode = 0;
+    bool saved = true;
+    if (options.nextStartOnly) {
+        NextStart();
+    } else {
+        exitCode = RunProgram();
+        PrintDialogs();
+        saved = SimSaveMachine();
+        // The start changes files only, so the registry is saved already.
+        if (SimRestartRequests() > 0)
+            NextStart();
+    }
     SimChanges changes = SimCompareSnapshots(before, SimTakeSnapshot());
     std::vector<SimCall> calls = SimCalls();
     std::string open = SimOpenHandles();
