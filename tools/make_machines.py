@@ -733,7 +733,8 @@ def generated_machine(seed, mode=None):
             if rng.random() < 0.25:
                 subtree(rng, layer, root, path)
         for path, data, _ in source.files:
-            if rng.random() < 0.85:
+            # The program itself is there: it is what the user runs.
+            if rng.random() < 0.85 or path.endswith("\\BR32UNIN.EXE"):
                 path = relocate(path, start_menu)
                 if path.lower().startswith((start_menu + "\\" + PRODUCT + "\\").lower()):
                     path = folder + path[path.rfind("\\"):]
@@ -753,7 +754,7 @@ def generated_machine(seed, mode=None):
                             "BR32UNIN.EX_", "BR32TN16.DL_", "BR32JP.DRV.BAK"], rng.randint(0, 3)):
         layer.file(GEN_SYSTEM + "\\" + name, program_bytes(name))
     if rng.random() < 0.05:
-        g.folders.append(GEN_SYSTEM + "\\" + rng.choice(DRIVER_FILES + RESTART_FILES))
+        g.folders.append(GEN_SYSTEM + "\\" + rng.choice(DRIVER_FILES + RESTART_FILES[:-1]))
     count = rng.choice([0, 1, 3, 6, 12, 12, 40]) if rng.random() > 0.03 else 230
     for i in range(count):
         name = (rng.choice(OEM_NAMES) if rng.random() < 0.3 else "OEM%d.INF") % (10 + i)
