@@ -174,6 +174,7 @@ TEST(SimNextStart, WorksThroughEveryRenameSectionAndKeepsInsideTheMachine)
         std::string ini;   // "" for no WININIT.INI
         std::string done;  // what the start did, "|" between lines
         std::string files;
+        const char *readOnly = "";  // a file marked read-only
     } cases[] = {
         {"a deletion; comments and lines without = are not operations",
          "[rename]\r\n;NUL=" + S + "B.DLL\r\nNUL " + S + "C.DLL\r\nNUL=" + S + "A.DLL\r\n",
@@ -200,6 +201,10 @@ TEST(SimNextStart, WorksThroughEveryRenameSectionAndKeepsInsideTheMachine)
          "passed over NUL=" + OUT + "f|passed over " + OUT + "g=" + S + "A.DLL|passed over " + S + "B.DLL=C:\\" +
              OUT + "f" + R,
          ALL},
+        {"a read-only file stays, as DOS refuses it, whether named to go or to be replaced",
+         "[rename]\r\nNUL=" + S + "A.DLL\r\n" + S + "A.DLL=" + S + "B.DLL\r\n",
+         "passed over NUL=" + S + "A.DLL|passed over " + S + "A.DLL=" + S + "B.DLL" + R, ALL,
+         "SYSTEM\\A.DLL"},
         {"no WININIT.INI: nothing happens", "", "", "SYSTEM\\A.DLL=a SYSTEM\\B.DLL=b SYSTEM\\C.DLL=c wininit.bak=old"},
     };
     for (const auto &c : cases) {
@@ -209,6 +214,8 @@ TEST(SimNextStart, WorksThroughEveryRenameSectionAndKeepsInsideTheMachine)
             .File("C:\\WINDOWS\\wininit.bak", "old");
         if (!c.ini.empty())
             m.File("C:\\WINDOWS\\WININIT.INI", c.ini);
+        if (*c.readOnly)
+            m.Ini(std::string("[Attributes]\nC:\\WINDOWS\\") + c.readOnly + "=R\n");
         std::filesystem::create_directory(m.dir() + "/outside");
         std::ofstream(m.dir() + "/outside/f") << "outside";
         ASSERT_TRUE(m.Load());

@@ -20,18 +20,23 @@ private:
     std::string saved_;
 };
 
-// Before Windows loads no program holds a file, and the machine's marks
-// (busy, read-only) are not looked at.
+// Before Windows loads no program holds a file, so busy marks are not
+// looked at; a read-only file still cannot be deleted, as under DOS.
 bool ExistingFile(const std::string &path, SimPath *out)
 {
     return SimResolve(path.c_str(), out) == ERROR_SUCCESS && out->exists && !out->isDir;
+}
+
+bool DeleteFile(const SimPath &file)
+{
+    return !SimIsReadOnly(file) && unlink(file.host.c_str()) == 0;
 }
 
 // NUL=path
 void Delete(const std::string &path, std::vector<std::string> *done)
 {
     SimPath file;
-    if (ExistingFile(path, &file) && unlink(file.host.c_str()) == 0)
+    if (ExistingFile(path, &file) && DeleteFile(file))
         done->push_back("deleted " + file.canonical);
     else
         done->push_back("passed over NUL=" + path);
@@ -43,7 +48,7 @@ void Move(const std::string &dest, const std::string &src, std::vector<std::stri
     SimPath from, to;
     bool possible = ExistingFile(src, &from) && SimResolve(dest.c_str(), &to) == ERROR_SUCCESS && !to.isDir;
     if (possible && to.exists) {
-        possible = unlink(to.host.c_str()) == 0;
+        possible = DeleteFile(to);
         if (possible)
             done->push_back("deleted " + to.canonical);
     }
