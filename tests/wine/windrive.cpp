@@ -259,8 +259,11 @@ int LoadRegistry(const char *file)
                 if (!hex)
                     return Usage();
                 DWORD type = strtoul(rest, NULL, 10);
-                result = RegSetValueExA(key, text, 0, type, data,
-                                        (DWORD)FromHex(hex + 1, data, sizeof data));
+                DWORD size = (DWORD)FromHex(hex + 1, data, sizeof data - 1);
+                // NT counts a string's NUL that the caller left out when the
+                // byte after the data is one: here it is not.
+                data[size] = 0xFF;
+                result = RegSetValueExA(key, text, 0, type, data, size);
             }
             if (result != ERROR_SUCCESS) {
                 fprintf(stderr, "windrive: value %s: error %ld\n", name, result);
