@@ -712,7 +712,8 @@ def generated_win_ini(rng):
 def generated_machine(seed, mode=None):
     """The machine of a seed; the mode, when not given, is drawn too."""
     rng = random.Random(seed)
-    mode = mode or rng.choice(sorted(GEN_BUILDS))
+    drawn = rng.choice(sorted(GEN_BUILDS))  # drawn always: a seed is one machine in any mode
+    mode = mode or drawn
     g = Generated(seed, mode)
     layer = g.layer
     start_menu = GEN_WINDOWS + "\\Start Menu\\Programs"
@@ -743,8 +744,10 @@ def generated_machine(seed, mode=None):
         instance_keys(rng, layer, base, value_name)
 
     # Files around the driver's: the group's state, look-alikes, OEM INF files.
-    shape = rng.randrange(4)
-    if shape == 0:
+    shape = rng.randrange(5)
+    if shape == 3:
+        layer.files = [f for f in layer.files if not f[0].lower().startswith(folder.lower() + "\\")]
+    elif shape == 0:
         layer.file(folder + "\\Leggimi.txt", crlf("Appunti dell'utente\n"))
     elif shape == 1:
         layer.file(folder + "\\Vecchio\\Guida Duneva 10.LNK", shortcut_bytes("X"))

@@ -40,7 +40,8 @@ import winefix  # noqa: E402
 
 STEPS = [(wine_suite.WELCOME, "click 1"), (wine_suite.COMPLETION, "click 6")]
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
-SHOWN = 48  # bytes of a file shown in a report; larger files by size and a hash
+KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
+SHOWN = 48  # bytes of a file shown in a report
 
 
 def ini_windows(path):
@@ -164,7 +165,7 @@ def file_state(path):
     if not os.path.exists(path):
         return None
     data = Path(path).read_bytes()
-    return data if len(data) <= SHOWN else "%d bytes %s" % (len(data), winefix.mark(data)[:12])
+    return data if len(data) <= KEPT else "%d bytes %s" % (len(data), winefix.mark(data)[:12])
 
 
 def tree_names(top, skip=()):
@@ -325,7 +326,8 @@ def base_prefix(work, display):
 
 def shown(state):
     if isinstance(state, bytes):
-        return repr(state)[1:] if len(state) <= SHOWN else "%d bytes" % len(state)
+        return repr(state)[1:] if len(state) <= SHOWN else "%d bytes %s" % (
+            len(state), winefix.mark(state)[:12])
     return "absent" if state is None else str(state)
 
 
