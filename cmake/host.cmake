@@ -100,3 +100,16 @@ foreach(mode win98 win95 winxp)
     # progress dialog's short life is the one timing the suite relies on.
     RESOURCE_LOCK wine)
 endforeach()
+
+# The simulated machine against Wine on generated machines: the seeds of
+# tests/wine/differential_seeds.txt, every seed that once disagreed among them.
+if(TARGET br32unin-sim)
+  add_test(NAME wine_differential
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/differential.py
+                   --seeds ${CMAKE_SOURCE_DIR}/tests/wine/differential_seeds.txt
+                   --exe ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE
+                   --sim $<TARGET_FILE:br32unin-sim>)
+  set_tests_properties(wine_differential PROPERTIES
+    ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine"
+    SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK wine)
+endif()

@@ -506,7 +506,9 @@ def regedit4(layers, roots):
         for child in node.children.values():
             walk(child, path + "\\" + child.name)
 
-    for root in build_tree(layers, roots).children.values():
+    # HKEY_LOCAL_MACHINE first, as the registry editor exports.
+    for root in sorted(build_tree(layers, roots).children.values(),
+                       key=lambda node: node.name != "HKEY_LOCAL_MACHINE"):
         walk(root, root.name)
     return crlf("\n".join(lines) + "\n")
 

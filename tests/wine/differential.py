@@ -39,6 +39,8 @@ import wine_suite  # noqa: E402
 import winefix  # noqa: E402
 
 STEPS = [(wine_suite.WELCOME, "click 1"), (wine_suite.COMPLETION, "click 6")]
+CANCEL_STEPS = [(wine_suite.WELCOME, "click 2"), (wine_suite.CANCELLED, "click 1")]
+CANCEL_EVERY = 10  # every tenth seed the user cancels, and neither side may change anything
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
 KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
 SHOWN = 48  # bytes of a file shown in a report
@@ -198,12 +200,8 @@ def files_form(g, top, before, locate, skip=()):
 
 # ------------------------------------------------------------- the two sides
 
-def run_sim(g, folder, program):
-    mm.write_generated(folder, g)
-    top = os.path.join(folder, "drives", "C")
-    before = tree_names(top)
-    code = subprocess.run([program, folder, "--welcome", "ok", "--restart", "yes"],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60).returncode
+def sim_form(g, folder, before):
+    """The machine folder's normal form."""
     keys, current = {}, None
     text = re.sub(r"\\\r?\n\s*", "", Path(folder, "registry.reg").read_bytes().decode("cp1252"))
     for line in text.replace("\r\n", "\n").split("\n")[1:]:
@@ -219,9 +217,27 @@ def run_sim(g, folder, program):
                 views[short + path[len(stored):]] = values
     form = registry_form(views, watched(g))
     form["win.ini"] = ini_form(file_bytes(mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")))
-    form["files"] = files_form(g, top, before, lambda p: mm.host_path(folder, p))
-    form["exit code"] = code
+    form["files"] = files_form(g, os.path.join(folder, "drives", "C"), before,
+                               lambda p: mm.host_path(folder, p))
     return form
+
+
+def run_sim(g, folder, program, cancel):
+    """The normal form after the run, and what a cancelled run changed."""
+    mm.write_generated(folder, g)
+    saved = [os.path.join(folder, "registry.reg"), mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
+    before = tree_names(os.path.join(folder, "drives", "C"))
+    start, data = sim_form(g, folder, before), [file_bytes(p) for p in saved]
+    answers = ["--welcome", "cancel"] if cancel else ["--welcome", "ok", "--restart", "yes"]
+    code = subprocess.run([program, folder] + answers, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, timeout=60).returncode
+    form = sim_form(g, folder, before)
+    changed = compare(start, form, "before", "after") if cancel else []
+    # What no call touched is saved as it was read, byte for byte.
+    changed += ["%s: its bytes changed" % p for p, d in zip(saved, data)
+                if cancel and file_bytes(p) != d]
+    form["exit code"] = code
+    return form, changed
 
 
 def file_bytes(path):
@@ -256,49 +272,60 @@ class WineRun(wine_suite.Run):
     screenshots = False
 
 
-def run_wine(g, args, base, display):
+def wine_form(g, run, args, before, skip):
+    """The prefix's normal form, read in its session."""
+    drive_c, tops = run.wine.drive_c, watched(g)
+    listing = os.path.join(run.logs, "watched.txt")
+    Path(listing).write_text("".join(mm.ROOT_NAMES[t.split("\\")[0]] + t[t.find("\\"):] + "\n"
+                                     for t in tops))
+    dump = run.wine.wine(args.windrive, "regdump", windows_path(listing)).stdout.decode("latin-1")
+    keys, current, long_names = {}, None, {v: k for k, v in mm.ROOT_NAMES.items()}
+    for kind, *rest in (line.split(" ") for line in dump.splitlines() if line.strip()):
+        if kind == "K":
+            path = bytes.fromhex(rest[0]).decode("cp1252")
+            root, _, sub = path.partition("\\")
+            current = keys.setdefault(long_names[root.upper()] + "\\" + sub, [])
+        elif kind == "V":
+            current.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
+                            bytes.fromhex(rest[2] if len(rest) > 2 else "")))
+    form = registry_form(keys, tops)
+    form["win.ini"] = ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini")))
+    form["files"] = files_form(g, drive_c, before, lambda p: winefix.unix_path(drive_c, p), skip)
+    return form
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def run_wine(g, args, base, display, cancel):
+    """As run_sim, in a fresh copy of the base prefix."""
     run = WineRun(args, base, display, "seed-%d" % g.seed)
-    drive_c = run.wine.drive_c
+    drive_c, changed = run.wine.drive_c, []
     place = lambda top, path: winefix.unix_path(top, path, make_dirs=True)  # noqa: E731
-    win = lambda path: "Z:" + path.replace("/", "\\")  # noqa: E731
     try:
         run.wine.start_session()
         script = os.path.join(run.logs, "machine.txt")
         Path(script).write_text(wine_script(g))
-        run.wine.wine(args.windrive, "regload", win(script))
+        run.wine.wine(args.windrive, "regload", windows_path(script))
         mm.write_tree(drive_c, g, place)
         Path(place(drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
         skip = {"windows\\temp", "windows\\logs", "users"}
         before = tree_names(drive_c, skip)
-        code, _ = run.drive(STEPS)
+        start = wine_form(g, run, args, before, skip) if cancel else None
+        code, _ = run.drive(CANCEL_STEPS if cancel else STEPS)
         # Wine's restart steps run at once, in a process of their own.
         if not run.wine.wait_for_exit("wineboot.exe", wine_suite.RESTART_TIMEOUT_S):
             raise RuntimeError("the restart steps did not end")
-        tops = watched(g)
-        listing = os.path.join(run.logs, "watched.txt")
-        Path(listing).write_text("".join(mm.ROOT_NAMES[t.split("\\")[0]] + t[t.find("\\"):] + "\n"
-                                         for t in tops))
-        dump = run.wine.wine(args.windrive, "regdump", win(listing)).stdout.decode("latin-1")
-        keys, current, long_names = {}, None, {v: k for k, v in mm.ROOT_NAMES.items()}
-        for kind, *rest in (line.split(" ") for line in dump.splitlines() if line.strip()):
-            if kind == "K":
-                path = bytes.fromhex(rest[0]).decode("cp1252")
-                root, _, sub = path.partition("\\")
-                current = keys.setdefault(long_names[root.upper()] + "\\" + sub, [])
-            elif kind == "V":
-                current.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
-                                bytes.fromhex(rest[2] if len(rest) > 2 else "")))
-        form = registry_form(keys, tops)
-        form["win.ini"] = ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS
-                                                                 + "\\win.ini")))
-        form["files"] = files_form(g, drive_c, before,
-                                   lambda p: winefix.unix_path(drive_c, p), skip)
+        form = wine_form(g, run, args, before, skip)
+        if cancel:
+            changed = compare(start, form, "before", "after")
         form["exit code"] = code
     finally:
         run.finish()
     if not args.keep:
         shutil.rmtree(run.prefix, ignore_errors=True)
-    return form
+    return form, changed
 
 
 def base_prefix(work, display):
@@ -331,29 +358,26 @@ def shown(state):
     return "absent" if state is None else str(state)
 
 
-def compare(sim, wine):
-    """A line for each item in which the two normal forms differ."""
-    for _, _, how in WINE_DIFFERENCES:
-        if callable(how):
-            how(sim, wine)
+def compare(sim, wine, a_name="sim", b_name="wine"):
+    """A line for each item in which two normal forms differ."""
     lines = []
     for key in sorted(set(sim) | set(wine), key=str):
         a, b = sim.get(key), wine.get(key)
         if key == "files":
             for path in sorted(set(a) | set(b)):
                 if a.get(path) != b.get(path):
-                    lines.append("file %s: sim %s, wine %s" % (path, shown(a.get(path)),
-                                                                shown(b.get(path))))
+                    lines.append("file %s: %s %s, %s %s" % (path, a_name, shown(a.get(path)),
+                                                             b_name, shown(b.get(path))))
         elif key == "win.ini" and a and b and a != b:
             sa, sb = [s[0] for s in a], [s[0] for s in b]
             if sa != sb:
-                lines.append("win.ini sections: sim %s, wine %s" % (sa, sb))
+                lines.append("win.ini sections: %s %s, %s %s" % (a_name, sa, b_name, sb))
             for x, y in zip(a, b):
                 if x != y and x[0] == y[0]:
-                    lines.append("win.ini [%s]: sim %s, wine %s" % (x[0], x[1], y[1]))
+                    lines.append("win.ini [%s]: %s %s, %s %s" % (x[0], a_name, x[1], b_name, y[1]))
         elif a != b:
-            lines.append("%s: sim %s, wine %s" % (key, "absent" if a is None else a,
-                                                   "absent" if b is None else b))
+            lines.append("%s: %s %s, %s %s" % (key, a_name, "absent" if a is None else a,
+                                                b_name, "absent" if b is None else b))
     return lines
 
 
@@ -399,15 +423,22 @@ def main(argv):
             g.layer.files = [(p, program if p.lower() == PROGRAM else d, s)
                              for p, d, s in g.layer.files]
             folder = os.path.join(args.work, "sim-%d" % seed)
-            sim = run_sim(g, folder, args.sim)
+            cancel = seed % CANCEL_EVERY == 0
+            sim, sim_changed = run_sim(g, folder, args.sim, cancel)
             try:
-                wine = run_wine(g, args, base, display)
-                lines = compare(sim, wine)
+                wine, wine_changed = run_wine(g, args, base, display, cancel)
+                for _, _, how in WINE_DIFFERENCES:
+                    if callable(how):
+                        how(sim, wine)
+                lines = compare(sim, wine) + ["cancelled, sim changed " + line
+                                              for line in sim_changed]
+                lines += ["cancelled, wine changed " + line for line in wine_changed]
             except Exception as e:  # noqa: BLE001 (one machine fails, the rest go on)
                 lines = ["wine: %s: %s" % (type(e).__name__, e)]
             agree += not lines
-            print("%-5s seed %d %s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
-                                               time.monotonic() - started), flush=True)
+            print("%-5s seed %d %s%s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
+                                                 " cancel" if cancel else "",
+                                                 time.monotonic() - started), flush=True)
             for line in lines:
                 print("      " + line, flush=True)
             if not lines and not args.keep:
