@@ -11,7 +11,7 @@ set_target_properties(br32unin PROPERTIES OUTPUT_NAME BR32UNIN SUFFIX ".EXE")
 target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
 target_compile_options(br32unin PRIVATE
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
-  -ffreestanding -fno-stack-protector -fno-builtin -Wall -Wextra
+  -ffreestanding -fno-stack-protector -fno-builtin
   -fno-ident -fomit-frame-pointer -mpreferred-stack-boundary=2 -ffunction-sections)
 target_link_options(br32unin PRIVATE
   -nostdlib -static-libgcc -s
@@ -32,6 +32,6 @@ add_custom_command(TARGET br32unin POST_BUILD
 # reports reach the suite on standard output; it may use the C library.
 add_executable(windrive ${CMAKE_SOURCE_DIR}/tests/wine/windrive.cpp)
 set_target_properties(windrive PROPERTIES OUTPUT_NAME WINDRIVE SUFFIX ".EXE")
-target_compile_options(windrive PRIVATE -O2 -Wall -Wextra)
+target_compile_options(windrive PRIVATE -O2)
 target_link_options(windrive PRIVATE -static -s)
 target_link_libraries(windrive PRIVATE user32 advapi32 winmm)
