@@ -6,7 +6,9 @@
 // The program runs from WinMain, through its dialogs: the user's answers
 // come from --welcome and --restart (OK and No when not given), or, when
 // neither is given and standard input is a terminal, from the keyboard.
-// Each dialog and message box is drawn as text as it comes up.
+// Each dialog and message box is drawn as text as it comes up; when the
+// user answers from the keyboard and watches a terminal, the progress
+// dialog steps in place at the pace of the Windows 9x timer.
 //
 // Without MACHINE_DIR the program runs on a fresh temporary copy of the
 // sample machine machines/NAME (win98 unless --sample says otherwise), so
@@ -86,7 +88,7 @@ bool ParseOptions(int argc, char **argv, Options *options)
 bool SetUser(const Options &options)
 {
     bool keyboard = options.welcome.empty() && options.restart.empty() && isatty(0);
-    SimSetDialogTerminal(keyboard ? stdin : nullptr, stdout);
+    SimSetDialogTerminal(keyboard ? stdin : nullptr, stdout, keyboard && isatty(1));
     if (keyboard)
         return true;
     return SimSetUserAnswers(options.welcome.empty() ? "ok" : options.welcome,
