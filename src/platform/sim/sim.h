@@ -113,8 +113,11 @@ void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message
 
 // Draws each dialog and message box as text on out as it comes up, with the
 // answer it got (null: nothing is drawn). With in set, an unscripted answer
-// is read from it, one line per answer.
-void SimSetDialogTerminal(std::FILE *in, std::FILE *out);
+// is read from it, one line per answer. live: out is a terminal that a user
+// watches; a dialog's timers then tick in real time (the timer resolution
+// of Windows 9x, 55 ms at the fastest) and the dialog is redrawn in place,
+// with ANSI cursor movement, after each tick that changed it.
+void SimSetDialogTerminal(std::FILE *in, std::FILE *out, bool live = false);
 
 // The dialogs that came up, in order, by name ("WELCOME", "UNINSTALL",
 // "MessageBox"), each with its result: for the host program's summary.
