@@ -4,8 +4,6 @@ find_package(GTest REQUIRED)
 enable_testing()
 include(GoogleTest)
 
-add_compile_options(-Wall -Wextra)
-
 add_library(br_program STATIC ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES})
 target_include_directories(br_program PUBLIC ${BR_INCLUDES})
 

@@ -16,7 +16,7 @@ target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
 target_compile_options(br32unin PRIVATE
   -march=i386 -mtune=i486 -mgeneral-regs-only
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
-  -ffreestanding -fno-stack-protector -fno-builtin -Wall -Wextra
+  -ffreestanding -fno-stack-protector -fno-builtin
   -fno-ident -fomit-frame-pointer -mpreferred-stack-boundary=2 -ffunction-sections)
 target_link_options(br32unin PRIVATE
   -nostdlib -s
@@ -37,6 +37,6 @@ add_custom_command(TARGET br32unin POST_BUILD
 # reports reach the suite on standard output; it may use the C library.
 add_executable(windrive ${CMAKE_SOURCE_DIR}/tests/wine/windrive.cpp)
 set_target_properties(windrive PROPERTIES OUTPUT_NAME WINDRIVE SUFFIX ".EXE")
-target_compile_options(windrive PRIVATE -O2 -Wall -Wextra)
+target_compile_options(windrive PRIVATE -O2)
 target_link_options(windrive PRIVATE -static -s)
 target_link_libraries(windrive PRIVATE user32 advapi32 winmm)

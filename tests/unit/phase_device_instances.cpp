@@ -13,7 +13,7 @@ const std::string CLASS_PRINTER = "System\\CurrentControlSet\\Services\\Class\\P
 
 std::string Name(const std::string &base, int number)
 {
-    char digits[8];
+    char digits[16];
     snprintf(digits, sizeof digits, "\\%04d", number);
     return base + digits;
 }
@@ -23,7 +23,7 @@ struct ScanCase {
     std::vector<std::pair<int, std::string>> keys;  // pass 1's, with a value line
     int lastTried;                                  // the last number the pass tries
     std::vector<int> deleted;                       // deletions attempted, in order
-    bool firstDeletionFails;
+    bool firstDeletionFails = false;
 };
 
 // Pass 1 tries 0000 up to lastTried, each name once, and the name of each

@@ -1,12 +1,13 @@
 // The simulated registry's contract: Windows 98 subtree deletion, the root
 // aliases, case rules, handles that outlive their keys and the value read;
-// and registry.reg, the REGEDIT4 text of the Windows 98 registry editor,
-// read and written back byte for byte (fuzz_regedit holds the reader
-// against random text).
+// and registry.reg, the REGEDIT4 text of the Windows 98 registry editor:
+// read, exported in the editor's form, and saved as the text read less the
+// deleted keys (fuzz_regedit holds the reader against random text).
 #include <cstring>
 
 #include "machine_builder.h"
 #include "platform.h"
+#include "sim_machine.h"  // SimRegExport: the registry in one canonical text
 
 namespace {
 
@@ -117,14 +118,14 @@ std::string Query(HKEY root, const char *path, const char *name)
     return result == ERROR_SUCCESS ? std::string((const char *)data, size) : "<missing>";
 }
 
-TEST(SimRegedit, AnExportReadsAndWritesBackByteForByte)
+TEST(SimRegedit, AnExportReadsAndExportsBackByteForByte)
 {
     std::string fixture = MachineBuilder::ReadHost(BR_SOURCE_DIR "/tests/unit/data/win98-export.reg");
     ASSERT_GT(fixture.size(), 1000u);
     MachineBuilder m;
     m.Registry(fixture);
     ASSERT_TRUE(m.Load());
-    EXPECT_EQ(fixture, SavedRegistry(m));
+    EXPECT_EQ(fixture, SimRegExport());
     // What the text forms stand for.
     const char *const VERSION = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
     EXPECT_EQ(std::string("percorso \\\\SERVER\\stampa \"LPT1\"\0", 32),
@@ -137,13 +138,15 @@ TEST(SimRegedit, ReadsLfLinesCommentsContinuationsAndAliases)
 {
     MachineBuilder m;
     std::string name(70, 'n');
-    m.Registry("REGEDIT4\n\n; a comment\n[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n"
-               "\"Bin\"=hex:01,\\\n      02,\\\n\t03\n"
-               "[hkey_local_machine\\software\\CLASSES\\.TXT]\n@=\"again\"\n"
-               "[HKEY_LOCAL_MACHINE\\K]\n\"NoNul\"=hex(1):41,42\n\"Empty\"=hex(1):\n"
-               "\"Lines\"=hex(1):61,0d,0a,62,00\n\"Short\"=hex(4):01,02,03\n"
-               "\"Text\"=\"a\\\\b\"\n\"" + name + "\"=hex:01,02\n");
+    std::string text = "REGEDIT4\n\n; a comment\n[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n"
+                       "\"Bin\"=hex:01,\\\n      02,\\\n\t03\n"
+                       "[hkey_local_machine\\software\\CLASSES\\.TXT]\n@=\"again\"\n"
+                       "[HKEY_LOCAL_MACHINE\\K]\n\"NoNul\"=hex(1):41,42\n\"Empty\"=hex(1):\n"
+                       "\"Lines\"=hex(1):61,0d,0a,62,00\n\"Short\"=hex(4):01,02,03\n"
+                       "\"Text\"=\"a\\\\b\"\n\"" + name + "\"=hex:01,02\n";
+    m.Registry(text);
     ASSERT_TRUE(m.Load());
+    EXPECT_EQ(text, SavedRegistry(m)) << "nothing deleted, nothing written";
     // Stored case kept; strings the "..." form cannot hold written as typed
     // hex; a hex list wrapped after the comma that reaches column 77.
     EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
@@ -152,7 +155,54 @@ TEST(SimRegedit, ReadsLfLinesCommentsContinuationsAndAliases)
               "\"NoNul\"=hex(1):41,42\r\n\"Empty\"=hex(1):\r\n\"Lines\"=hex(1):61,0d,0a,62,00\r\n"
               "\"Short\"=hex(4):01,02,03\r\n\"Text\"=\"a\\\\b\"\r\n\"" + name + "\"=hex:01,\\\r\n  02\r\n"
               "\r\n[HKEY_USERS]\r\n\r\n",
-              SavedRegistry(m));
+              SimRegExport());
+}
+
+// A registry file as a user writes one, block by block: each key's line
+// with the comments just above it and everything after it up to the next.
+const char *const HAND_BLOCKS[] = {
+    "REGEDIT4\n\n",
+    "; the shell extension\n[HKEY_CLASSES_ROOT\\CLSID\\{5c3a}]\n@=\"Shell\"\n",
+    "[hkcr\\clsid\\{5C3A}\\InProcServer32]\r\n@=\"BR32SHEL.DLL\"\r\n\r\n",
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\n@=\"txtfile\"\n\n",
+    "; the printer, given twice\n;\n[HKLM\\Enum\\Root\\printer\\0000]\n\"DeviceDesc\"=\"Duneva\"\n"
+    "\"Flags\"=dword:1\n\"Bin\"=hex:01, 02,\\\n      03\n",
+    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001]\n",
+    "[HKEY_LOCAL_MACHINE\\enum\\root\\PRINTER\\0000]\n\"DeviceDesc\"=\"again\"\n\n",
+    "[HKEY_CURRENT_USER\\Software\\Duneva]\n\"x\"=\"y\"\n; the end",
+};
+
+TEST(SimRegedit, SavingTakesOutTheBlocksOfTheDeletedKeysAndNothingElse)
+{
+    // The keys deleted; the blocks kept (+), taken out (-), and taken out
+    // for the bare line of a key left without one (*).
+    const std::tuple<std::vector<std::pair<HKEY, const char *>>, const char *, const char *> cases[] = {
+        {{}, "++++++++", ""},
+        {{{HKEY_CLASSES_ROOT, "CLSID\\{5c3a}\\InProcServer32"}}, "++-+++++", ""},
+        {{{HKEY_LOCAL_MACHINE, "enum\\root\\printer\\0000"}}, "++++-+-+", ""},
+        {{{HKEY_LOCAL_MACHINE, "Enum"}}, "++++---+", ""},
+        // A parent named only by its children's lines keeps a line of its own.
+        {{{HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{5C3A}"}}, "+*-+++++",
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID]\n\n"},
+        {{{HKEY_CURRENT_USER, "Software"}, {HKEY_CLASSES_ROOT, ".TXT"}}, "+++-+++*", "[HKEY_USERS\\.DEFAULT]\n\n"},
+    };
+    for (const auto &[deletions, kept, bare] : cases) {
+        SCOPED_TRACE(kept);
+        std::string original, expected;
+        for (size_t i = 0; i < std::size(HAND_BLOCKS); i++) {
+            original += HAND_BLOCKS[i];
+            expected += kept[i] == '+' ? HAND_BLOCKS[i] : kept[i] == '*' ? bare : "";
+        }
+        MachineBuilder m;
+        m.Registry(original);
+        ASSERT_TRUE(m.Load());
+        for (const auto &[root, subkey] : deletions)
+            ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(root, subkey)) << subkey;
+        std::string left = SimRegExport();
+        EXPECT_EQ(expected, SavedRegistry(m));
+        ASSERT_TRUE(m.Load());
+        EXPECT_EQ(left, SimRegExport()) << "the file reads back as the registry the deletions left";
+    }
 }
 
 TEST(SimRegedit, RejectsWhatIsNotARegistryFileWithItsLine)

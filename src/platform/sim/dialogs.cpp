@@ -6,18 +6,21 @@
 // It delivers WM_SETFONT and WM_INITDIALOG, then, until EndDialog: posted
 // messages first, then the user's input, then the timers' WM_TIMER, in
 // simulated time (no real waiting). The user is scripted (sim.h) or answers
-// from a terminal. The common controls' classes exist only once
-// InitCommonControls has run, so a template holding a progress bar cannot
-// be created before it.
+// from a terminal; on a live terminal the timers also wait in real time, so
+// that the user watches the dialog step, redrawn in place. The common
+// controls' classes exist only once InitCommonControls has run, so a
+// template holding a progress bar cannot be created before it.
 //
 // Limitations: a message box answers at once and runs no loop of its own,
 // so messages posted while it is up wait for the dialog's loop; there is no
 // keyboard focus and no painting.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <strings.h>
+#include <thread>
 
 #include "dialog_template.h"
 #include "sim.h"
@@ -86,6 +89,8 @@ struct DialogState {
     std::vector<ScriptedEvent> events;
     std::FILE *in = nullptr;
     std::FILE *out = nullptr;
+    bool live = false;    // out is a terminal that a user watches
+    int dialogLines = 0;  // lines of the dialog drawn last; 0 once more came after
     std::vector<SimShownDialog> shown;
 };
 
@@ -176,6 +181,21 @@ void Draw(const std::string &text)
         std::fputs(text.c_str(), s.out);
         std::fflush(s.out);
     }
+    s.dialogLines = 0;
+}
+
+// The dialog as it is now: on a live terminal over its last drawing when
+// nothing came below it since, else afresh.
+void DrawDialog(int dialog)
+{
+    DialogState &s = State();
+    std::string drawing = SimDrawDialog(s.windows, dialog);
+    if (s.live && s.dialogLines > 0)
+        drawing = "\x1b[" + std::to_string(s.dialogLines) + "A" + drawing;
+    Draw(drawing);
+    if (s.live)
+        s.dialogLines = (int)std::count(drawing.begin(), drawing.end(), '\n');
+    s.windows[dialog].drawnChanged = false;
 }
 
 void DrawBarState(const SimWindow &bar)
@@ -245,8 +265,10 @@ LRESULT ControlMessage(int index, UINT message, WPARAM wParam, LPARAM lParam)
     if (strcasecmp(w.className.c_str(), "msctls_progress32") == 0) {
         int before = w.barPos;
         LRESULT result = ProgressMessage(w, message, wParam, lParam);
-        // The bar's first move on screen, then (at the end) where it stopped.
-        if (State().windows[w.dialog].shown && !w.barNoted && w.barPos != before) {
+        // The bar's first move on screen, then (at the end) where it stopped;
+        // a live terminal redraws the whole dialog instead.
+        if (!State().live && State().windows[w.dialog].shown && !w.barNoted &&
+            w.barPos != before) {
             w.barNoted = true;
             DrawBarState(w);
             State().windows[w.dialog].drawnChanged = false;
@@ -492,7 +514,12 @@ bool RunModalLoop(int dialog)
             continue;
         }
         if (Timer *timer = NextTimer()) {
+            bool watched = s.live && s.windows[dialog].shown;
+            if (watched && timer->due > s.clock)
+                std::this_thread::sleep_for(std::chrono::milliseconds(timer->due - s.clock));
             Tick(timer);
+            if (watched && s.windows[dialog].drawnChanged)
+                DrawDialog(dialog);
             continue;
         }
         if (turns == MAX_USER_TURNS)
@@ -632,10 +659,11 @@ void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message
         ScriptedEvent{dialog, tick, ACT_MESSAGE, message, (WPARAM)wParam, (LPARAM)lParam, false});
 }
 
-void SimSetDialogTerminal(std::FILE *in, std::FILE *out)
+void SimSetDialogTerminal(std::FILE *in, std::FILE *out, bool live)
 {
     State().in = in;
     State().out = out;
+    State().live = live && out;
 }
 
 const std::vector<SimShownDialog> &SimShownDialogs()
@@ -696,13 +724,14 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     size_t shown = s.shown.size();
     s.shown.push_back(SimShownDialog{s.windows[dialog].name, s.windows[dialog].text, 0});
     if (!s.windows[dialog].ended) {
-        Draw(SimDrawDialog(s.windows, dialog));
+        DrawDialog(dialog);
         s.windows[dialog].shown = true;
-        s.windows[dialog].drawnChanged = false;
     }
     result = RunModalLoop(dialog) ? s.windows[dialog].result : -1;
     int bar = BarOf(s.windows[dialog]);
-    if (bar >= 0 && s.windows[dialog].drawnChanged)
+    if (s.live && s.windows[dialog].drawnChanged)
+        DrawDialog(dialog);
+    else if (bar >= 0 && s.windows[dialog].drawnChanged)
         DrawBarState(s.windows[bar]);
     Draw("  = " + s.windows[dialog].name + " ends with " + std::to_string((long)result) + "\n");
     s.shown[shown].result = (long)result;

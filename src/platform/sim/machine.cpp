@@ -291,14 +291,23 @@ bool SimSaveMachine()
 {
     if (!g_machine.loaded)
         return false;
+    // Only a deletion changes the registry; without one the file stays as
+    // it is, byte for byte and untouched.
+    std::string text;
+    if (!SimRegEditedText(&text))
+        return true;
     // Written beside and renamed over, so that a failed write never leaves
     // half a registry behind.
     std::string target = g_machine.dir + "/registry.reg";
     std::string temporary = target + ".new";
-    if (!SimWriteHostFile(temporary, SimRegExport())) {
+    if (!SimWriteHostFile(temporary, text)) {
         std::remove(temporary.c_str());
         return false;
     }
+    std::error_code ec;
+    std::filesystem::file_status kept = std::filesystem::status(target, ec);
+    if (!ec)
+        std::filesystem::permissions(temporary, kept.permissions(), ec);  // a mode git would show
     return std::rename(temporary.c_str(), target.c_str()) == 0;
 }
 

@@ -1,27 +1,47 @@
 // registry.reg: the whole simulated registry in the REGEDIT4 text of the
 // Windows 98 registry editor.
 //
-// What we write is what that editor exports: "REGEDIT4", a blank line, then
-// every key of HKEY_LOCAL_MACHINE and HKEY_USERS, parents before children,
-// each as its [path] line, its values and a blank line; CR LF line ends.
-// Strings are written "..." with \\ and \" escaped, 4-byte REG_DWORD values
-// as dword:0000000a, everything else as hex: or hex(type): bytes, wrapped
-// after the comma that brings a line to 77 characters, the next line
-// indented by two spaces. A string value whose bytes are not one text and
-// one NUL (none, or a line break the text form cannot hold) is written
-// hex(1): so that it reads back to the same bytes.
+// What we read: "REGEDIT4", then keys as [path] lines each followed by its
+// values, with LF or CR LF line ends, blank and comment (;) lines, keys
+// named through any root alias, continuation lines anywhere in a hex list.
+// The text read is kept, and each key owns its blocks of it: its [path]
+// line with the comment lines just above it, and everything after up to
+// the next block. A machine folder kept under version control must show
+// what a run changed and nothing else, so saving writes the text read less
+// the blocks of the keys deleted since, never a text of our own; when that
+// leaves a key that still exists without a line of its own or below it
+// (a parent named only by its deleted children), its bare [path] line
+// takes the place of the first of its subtree's blocks that went, so that
+// the file reads back as the same keys and values.
 //
-// What we read: the same, with LF or CR LF line ends, comment lines (;),
-// keys named through any root alias, and continuation lines anywhere in a
-// hex list.
+// What the export writes is what that editor exports: "REGEDIT4", a blank
+// line, then every key of HKEY_LOCAL_MACHINE and HKEY_USERS, parents before
+// children, each as its [path] line, its values and a blank line; CR LF
+// line ends. Strings are written "..." with \\ and \" escaped, 4-byte
+// REG_DWORD values as dword:0000000a, everything else as hex: or hex(type):
+// bytes, wrapped after the comma that brings a line to 77 characters, the
+// next line indented by two spaces. A string value whose bytes are not one
+// text and one NUL (none, or a line break the text form cannot hold) is
+// written hex(1): so that it reads back to the same bytes. The export is
+// the registry's one canonical text: tests compare registries by it.
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "sim_machine.h"
 
 namespace {
 
 const size_t WRAP_COLUMN = 77;
+
+// The text last read and the blocks of it that its keys own, in file order.
+struct Block {
+    size_t start;
+    size_t end;
+    std::shared_ptr<SimRegKey> key;
+};
+std::string g_read;
+std::vector<Block> g_blocks;
 
 std::string Escape(const std::string &text)
 {
@@ -256,7 +276,9 @@ std::string SimRegExport()
 
 bool SimRegImport(const std::string &text, std::string *error)
 {
+    SimRegForgetText();
     std::vector<std::string> lines;
+    std::vector<size_t> starts;  // each line's first byte
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -266,12 +288,14 @@ bool SimRegImport(const std::string &text, std::string *error)
         std::string line = text.substr(start, end - start);
         line.erase(line.find_last_not_of(" \t\r") + 1);
         lines.push_back(line);
+        starts.push_back(start);
         start = end + 1;
     }
     if (lines.empty() || lines[0] != "REGEDIT4") {
         *error = "registry.reg line 1: the file starts with REGEDIT4";
         return false;
     }
+    std::vector<Block> blocks;
     SimRegKey *key = nullptr;
     for (size_t n = 1; n < lines.size(); n++) {
         size_t first = n;
@@ -287,8 +311,13 @@ bool SimRegImport(const std::string &text, std::string *error)
                 why = "key deletion lines are not part of a registry file";
             } else if (!SimRegCanonicalPath(line.substr(1, line.size() - 2), &canonical)) {
                 why = "unknown root in " + line;
-            } else {
-                key = SimRegFindPath(canonical, true, &why);
+            } else if ((key = SimRegFindPath(canonical, true, &why)) != nullptr) {
+                size_t top = n;
+                while (top > 1 && !lines[top - 1].empty() && lines[top - 1][0] == ';')
+                    top--;
+                if (!blocks.empty())
+                    blocks.back().end = starts[top];
+                blocks.push_back({starts[top], text.size(), key->shared_from_this()});
             }
         } else if (line[0] == '@' || line[0] == '"') {
             while (line.back() == '\\' && n + 1 < lines.size()) {
@@ -307,6 +336,62 @@ bool SimRegImport(const std::string &text, std::string *error)
             *error = "registry.reg line " + std::to_string(first + 1) + ": " + why;
             return false;
         }
+    }
+    g_read = text;
+    g_blocks = blocks;
+    return true;
+}
+
+void SimRegForgetText()
+{
+    g_read.clear();
+    g_blocks.clear();
+}
+
+bool SimRegEditedText(std::string *text)
+{
+    std::set<const SimRegKey *> owners;  // live keys with a block
+    bool dropped = false;
+    for (const Block &block : g_blocks) {
+        if (block.key->deleted)
+            dropped = true;
+        else
+            owners.insert(block.key.get());
+    }
+    if (!dropped)
+        return false;
+    // A live key without subkeys or a block of its own lost its subkeys to
+    // a deletion: its bare line goes where the first of their blocks was.
+    size_t firstEnd = g_read.find('\n');
+    std::string lineEnd = firstEnd != std::string::npos && g_read[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+    std::vector<std::pair<size_t, std::string>> bare;
+    std::vector<SimRegKey *> pending;
+    for (int i = 0; i < SimRegRootCount(); i++)
+        for (const auto &child : SimRegRoot(i)->subkeys)
+            pending.push_back(child.get());
+    while (!pending.empty()) {
+        SimRegKey *key = pending.back();
+        pending.pop_back();
+        for (const auto &child : key->subkeys)
+            pending.push_back(child.get());
+        if (!key->subkeys.empty() || owners.count(key))
+            continue;
+        std::string below = SimFold(SimRegKeyPath(key) + "\\");
+        for (const Block &block : g_blocks) {
+            if (block.key->deleted && SimFold(block.key->deletedPath).compare(0, below.size(), below) == 0) {
+                bare.push_back({block.start, "[" + SimRegKeyPath(key) + "]" + lineEnd + lineEnd});
+                break;
+            }
+        }
+    }
+    std::sort(bare.begin(), bare.end());
+    text->assign(g_read, 0, g_blocks.front().start);
+    size_t next = 0;
+    for (const Block &block : g_blocks) {
+        for (; next < bare.size() && bare[next].first == block.start; next++)
+            *text += bare[next].second;
+        if (!block.key->deleted)
+            text->append(g_read, block.start, block.end - block.start);
     }
     return true;
 }

@@ -156,6 +156,7 @@ void SimRegReset()
     g_roots[0].reset();
     g_roots[1].reset();
     EnsureRoots();
+    SimRegForgetText();
 }
 
 SimRegKey *SimRegRoot(int index)

@@ -5,8 +5,8 @@
 //   machine.ini    [Machine] Build, WindowsDir, SystemDir, CurrentDir, and
 //                  the failure switches used by tests; [Attributes] and
 //                  [Busy] marks on files (docs/machine-format.md)
-//   registry.reg   the whole registry, REGEDIT4 text; read at load, written
-//                  back by SimSaveMachine
+//   registry.reg   the whole registry, REGEDIT4 text; read at load, and
+//                  by SimSaveMachine less the keys deleted since
 //   drives/C/...   the drives' files (any letter); WIN.INI and WININIT.INI
 //                  are real files there, read and written at once
 // Only one machine is loaded at a time: the services of platform.h act on it.
@@ -20,7 +20,9 @@
 // Loads the machine in dir. On failure returns false and says why in *error.
 bool SimLoadMachine(const std::string &dir, std::string *error);
 
-// Writes the registry back to registry.reg. Returns false on a write error.
+// Takes the keys deleted since the load out of registry.reg, leaving every
+// other byte as it was; without a deletion the file is not written.
+// Returns false on a write error.
 bool SimSaveMachine();
 
 // Forgets the loaded machine (without saving), its call record, its faults,
@@ -113,8 +115,11 @@ void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message
 
 // Draws each dialog and message box as text on out as it comes up, with the
 // answer it got (null: nothing is drawn). With in set, an unscripted answer
-// is read from it, one line per answer.
-void SimSetDialogTerminal(std::FILE *in, std::FILE *out);
+// is read from it, one line per answer. live: out is a terminal that a user
+// watches; a dialog's timers then tick in real time (the timer resolution
+// of Windows 9x, 55 ms at the fastest) and the dialog is redrawn in place,
+// with ANSI cursor movement, after each tick that changed it.
+void SimSetDialogTerminal(std::FILE *in, std::FILE *out, bool live = false);
 
 // The dialogs that came up, in order, by name ("WELCOME", "UNINSTALL",
 // "MessageBox"), each with its result: for the host program's summary.

@@ -109,9 +109,15 @@ SimRegValue *SimRegFindValue(SimRegKey *key, const std::string &name);
 // The full path of a key under its stored root.
 std::string SimRegKeyPath(const SimRegKey *key);
 
-// REGEDIT4 text of the whole registry, and its reading.
+// REGEDIT4 text of the whole registry, and its reading. The text read is
+// kept, with the blocks of it that each key owns, until the next reading or
+// reset.
 std::string SimRegExport();
 bool SimRegImport(const std::string &text, std::string *error);
+void SimRegForgetText();
+// The text read less the blocks of every key deleted since (see
+// regedit.cpp); false, with nothing filled, when no key was deleted.
+bool SimRegEditedText(std::string *text);
 
 // Open key handles, for the leak report.
 void SimRegCloseAll();

@@ -7,7 +7,9 @@
 // The program runs from WinMain, through its dialogs: the user's answers
 // come from --welcome and --restart (OK and No when not given), or, when
 // neither is given and standard input is a terminal, from the keyboard.
-// Each dialog and message box is drawn as text as it comes up. When the
+// Each dialog and message box is drawn as text as it comes up; when the
+// user answers from the keyboard and watches a terminal, the progress
+// dialog steps in place at the pace of the Windows 9x timer. When the
 // program asked for a restart, the machine then goes through its next
 // start (WININIT.INI), and what that did is printed; --next-start runs only
 // that start, for a machine whose user answered No.
@@ -101,7 +103,7 @@ bool ParseOptions(int argc, char **argv, Options *options)
 bool SetUser(const Options &options)
 {
     bool keyboard = options.welcome.empty() && options.restart.empty() && isatty(0);
-    SimSetDialogTerminal(keyboard ? stdin : nullptr, stdout);
+    SimSetDialogTerminal(keyboard ? stdin : nullptr, stdout, keyboard && isatty(1));
     if (keyboard)
         return true;
     return SimSetUserAnswers(options.welcome.empty() ? "ok" : options.welcome,
