@@ -46,8 +46,8 @@ KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and
 SHOWN = 48  # bytes of a file shown in a report
 
 
-def ini_windows(path):
-    """A machine path's key in the normal form."""
+def machine_key(path):
+    """A path's key in the normal form: lower case, backslashes."""
     return path.replace("/", "\\").lower()
 
 
@@ -87,7 +87,11 @@ WINE_DIFFERENCES = [
      "prefix: the IniFileMapping key of win.ini is removed, so WIN.INI is a file as on 9x"),
     ("first [rename] only", "Wine's wineboot works through the first [rename] section of "
      "WININIT.INI; Windows 9x through every one", first_rename_only),
+    ("Wine's working folders", "Wine's own processes write in C:\\users, C:\\windows\\temp "
+     "and C:\\windows\\logs", "not searched there for files that came or went (WINE_OWN); "
+     "the machine's own files there are compared all the same"),
 ]
+WINE_OWN = {"users", "windows\\temp", "windows\\logs"}
 
 
 # ------------------------------------------------------------ the normal form
@@ -176,10 +180,10 @@ def tree_names(top, skip=()):
     for folder, dirs, files in os.walk(top):
         rel = os.path.relpath(folder, top)
         for name in dirs + files:
-            path = "c:\\" + ini_windows(os.path.normpath(os.path.join(rel, name)))
+            path = "c:\\" + machine_key(os.path.normpath(os.path.join(rel, name)))
             names[path] = os.path.join(folder, name)
         dirs[:] = [d for d in dirs
-                   if ini_windows(os.path.normpath(os.path.join(rel, d))) not in skip]
+                   if machine_key(os.path.normpath(os.path.join(rel, d))) not in skip]
     return names
 
 
@@ -272,7 +276,7 @@ class WineRun(wine_suite.Run):
     screenshots = False
 
 
-def wine_form(g, run, args, before, skip):
+def wine_form(g, run, args, before):
     """The prefix's normal form, read in its session."""
     drive_c, tops = run.wine.drive_c, watched(g)
     listing = os.path.join(run.logs, "watched.txt")
@@ -290,7 +294,8 @@ def wine_form(g, run, args, before, skip):
                             bytes.fromhex(rest[2] if len(rest) > 2 else "")))
     form = registry_form(keys, tops)
     form["win.ini"] = ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini")))
-    form["files"] = files_form(g, drive_c, before, lambda p: winefix.unix_path(drive_c, p), skip)
+    form["files"] = files_form(g, drive_c, before, lambda p: winefix.unix_path(drive_c, p),
+                               WINE_OWN)
     return form
 
 
@@ -300,7 +305,7 @@ def windows_path(path):
 
 def run_wine(g, args, base, display, cancel):
     """As run_sim, in a fresh copy of the base prefix."""
-    run = WineRun(args, base, display, "seed-%d" % g.seed)
+    run = WineRun(args, base, display, "seed-%d-%s" % (g.seed, g.mode))
     drive_c, changed = run.wine.drive_c, []
     place = lambda top, path: winefix.unix_path(top, path, make_dirs=True)  # noqa: E731
     try:
@@ -310,14 +315,13 @@ def run_wine(g, args, base, display, cancel):
         run.wine.wine(args.windrive, "regload", windows_path(script))
         mm.write_tree(drive_c, g, place)
         Path(place(drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
-        skip = {"windows\\temp", "windows\\logs", "users"}
-        before = tree_names(drive_c, skip)
-        start = wine_form(g, run, args, before, skip) if cancel else None
+        before = tree_names(drive_c, WINE_OWN)
+        start = wine_form(g, run, args, before) if cancel else None
         code, _ = run.drive(CANCEL_STEPS if cancel else STEPS)
         # Wine's restart steps run at once, in a process of their own.
         if not run.wine.wait_for_exit("wineboot.exe", wine_suite.RESTART_TIMEOUT_S):
             raise RuntimeError("the restart steps did not end")
-        form = wine_form(g, run, args, before, skip)
+        form = wine_form(g, run, args, before)
         if cancel:
             changed = compare(start, form, "before", "after")
         form["exit code"] = code
@@ -422,7 +426,7 @@ def main(argv):
             # The program runs from where its installer put it, on both sides.
             g.layer.files = [(p, program if p.lower() == PROGRAM else d, s)
                              for p, d, s in g.layer.files]
-            folder = os.path.join(args.work, "sim-%d" % seed)
+            folder = os.path.join(args.work, "sim-%d-%s" % (seed, g.mode))
             cancel = seed % CANCEL_EVERY == 0
             sim, sim_changed = run_sim(g, folder, args.sim, cancel)
             try:
