@@ -4,7 +4,13 @@ find_package(GTest REQUIRED)
 enable_testing()
 include(GoogleTest)
 
-add_library(br_program STATIC ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES})
+# The simulated machine keeps one folder per layer (src/platform/sim/*/);
+# host/ holds the host program.
+file(GLOB BR_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/*/*.cpp)
+list(FILTER BR_SIM_SOURCES EXCLUDE REGEX "/src/platform/sim/host/")
+
+add_library(br_program STATIC ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES}
+            ${BR_SIM_SOURCES})
 target_include_directories(br_program PUBLIC ${BR_INCLUDES})
 
 file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/host/*.cpp)

@@ -22,9 +22,9 @@
 #include <strings.h>
 #include <thread>
 
-#include "dialog_template.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/template.h"
 #include "sim.h"
-#include "sim_dialogs.h"
 #include "sim_internal.h"
 
 #include "dialogs.inc"

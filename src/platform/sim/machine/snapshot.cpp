@@ -1,5 +1,5 @@
 // Whole-machine snapshots and their comparison.
-#include "snapshot.h"
+#include "machine/snapshot.h"
 
 #include "sim_machine.h"
 
