@@ -22,10 +22,10 @@
 #include <strings.h>
 #include <thread>
 
+#include "core/core.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/template.h"
 #include "sim.h"
-#include "sim_internal.h"
 
 #include "dialogs.inc"
 
