@@ -46,6 +46,8 @@ if(Python3_FOUND)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_dialogs.py --check)
   add_test(NAME generated_icon
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py --check)
+  add_test(NAME sim_layers
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/sim_layers.py)
   add_test(NAME pe_i386_instructions
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/i386_instructions.py
                    ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE)
