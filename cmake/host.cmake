@@ -4,7 +4,13 @@ find_package(GTest REQUIRED)
 enable_testing()
 include(GoogleTest)
 
-add_library(br_program STATIC ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES})
+# The simulated machine keeps one folder per layer (src/platform/sim/*/);
+# host/ holds the host program.
+file(GLOB BR_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/*/*.cpp)
+list(FILTER BR_SIM_SOURCES EXCLUDE REGEX "/src/platform/sim/host/")
+
+add_library(br_program STATIC ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES}
+            ${BR_SIM_SOURCES})
 target_include_directories(br_program PUBLIC ${BR_INCLUDES})
 
 file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/host/*.cpp)
@@ -40,6 +46,8 @@ if(Python3_FOUND)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_dialogs.py --check)
   add_test(NAME generated_icon
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py --check)
+  add_test(NAME sim_layers
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/sim_layers.py)
   add_test(NAME pe_i386_instructions
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/i386_instructions.py
                    ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE)

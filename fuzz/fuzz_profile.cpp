@@ -9,8 +9,8 @@
 // then WIN.INI's bytes.
 #include <vector>
 
+#include "core/core.h"
 #include "fuzz_machine.h"
-#include "sim_machine.h"
 
 namespace {
 

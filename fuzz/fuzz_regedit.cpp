@@ -3,9 +3,10 @@
 // writes out so that reading that back and writing it again gives the same
 // bytes; and once a key is deleted, the text saved (the text read less that
 // key's blocks) reads back as the same keys and values.
+#include "core/core.h"
 #include "fuzz_check.h"
 #include "platform.h"
-#include "sim_machine.h"
+#include "registry/registry.h"
 
 namespace {
 

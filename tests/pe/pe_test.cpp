@@ -12,7 +12,7 @@
 #include <set>
 #include <sstream>
 
-#include "dialog_template.h"
+#include "dialogs/template.h"
 #include "pe_file.h"
 
 #include "dialogs.inc"

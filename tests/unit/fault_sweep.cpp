@@ -6,8 +6,8 @@
 // a run remove less, never more. Then each service fails at every call.
 #include <cstdio>
 
+#include "core/core.h"
 #include "phase_support.h"
-#include "sim_machine.h"
 
 using namespace phase_support;
 

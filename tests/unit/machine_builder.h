@@ -20,8 +20,8 @@
 #include <iterator>
 #include <string>
 
+#include "core/core.h"  // SimLastError: what a failed Boolean call left
 #include "sim.h"
-#include "sim_internal.h"  // SimLastError: what a failed Boolean call left
 
 class MachineBuilder {
 public:

@@ -12,8 +12,8 @@
 #include <set>
 
 #include "engine.h"
+#include "machine/snapshot.h"
 #include "machine_builder.h"
-#include "snapshot.h"
 
 namespace phase_support {
 

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "machine/snapshot.h"
 #include "machine_builder.h"
 #include "platform.h"
 #include "platform_io.h"
-#include "snapshot.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <map>
 #include <set>
 
+#include "machine/snapshot.h"
 #include "machine_builder.h"
 #include "platform.h"
 #include "platform_io.h"
-#include "snapshot.h"
 #include "ui.h"
 
 namespace {

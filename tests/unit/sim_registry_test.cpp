@@ -7,7 +7,7 @@
 
 #include "machine_builder.h"
 #include "platform.h"
-#include "sim_machine.h"  // SimRegExport: the registry in one canonical text
+#include "registry/registry.h"  // SimRegExport: the registry in one canonical text
 
 namespace {
 

@@ -4,8 +4,8 @@
 // call record.
 #include <functional>
 
+#include "dialogs/dialogs.h"
 #include "machine_builder.h"
-#include "sim_dialogs.h"
 #include "ui.h"
 
 namespace {

@@ -27,8 +27,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "machine/snapshot.h"
 #include "sim.h"
-#include "snapshot.h"
 #include "ui.h"
 
 namespace {

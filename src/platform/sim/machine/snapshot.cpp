@@ -1,7 +1,10 @@
 // Whole-machine snapshots and their comparison.
-#include "snapshot.h"
+#include "machine/snapshot.h"
 
-#include "sim_machine.h"
+#include "core/core.h"
+#include "drives/drives.h"
+#include "profile/profile.h"
+#include "registry/registry.h"
 
 namespace {
 

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "core/core.h"
+#include "drives/drives.h"
 #include "sim.h"
-#include "sim_machine.h"
 
 namespace {
 

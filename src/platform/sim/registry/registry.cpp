@@ -17,9 +17,9 @@
 //    bytes that fit instead, without a NUL, for tests of the other case).
 #include <cstring>
 
+#include "core/core.h"
+#include "registry/registry.h"
 #include "sim.h"
-#include "sim_internal.h"
-#include "sim_machine.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// Loading, saving and forgetting the simulated machine, and its settings
-// file machine.ini.
+// Loading, saving and forgetting the simulated machine, its settings file
+// machine.ini, and the report of what is still open on it.
 //
 // A machine.ini key that this file does not know is an error, not a
 // default: a misspelt failure switch in a test would otherwise pass
@@ -7,16 +7,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "core/core.h"
+#include "dialogs/dialogs.h"
+#include "drives/drives.h"
+#include "machine/machine.h"
+#include "registry/registry.h"
 #include "sim.h"
-#include "sim_internal.h"
-#include "sim_machine.h"
 
 namespace {
-
-SimSettings g_machine;
 
 bool ParseNumber(const std::string &text, DWORD *value)
 {
@@ -143,62 +143,6 @@ bool SetAttributes(const std::string &path, const std::string &letters, SimSetti
 
 }  // namespace
 
-std::string SimTrim(const std::string &text, const char *blanks)
-{
-    size_t begin = text.find_first_not_of(blanks);
-    if (begin == std::string::npos)
-        return "";
-    size_t end = text.find_last_not_of(blanks);
-    return text.substr(begin, end - begin + 1);
-}
-
-SimSettings &SimMachine()
-{
-    return g_machine;
-}
-
-std::string SimFold(const std::string &text)
-{
-    std::string folded(text);
-    for (char &c : folded)
-        c = (char)SimFoldByte((unsigned char)c);
-    return folded;
-}
-
-bool SimSameText(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        if (SimFoldByte((unsigned char)a[i]) != SimFoldByte((unsigned char)b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool SimReadHostFile(const std::string &hostPath, std::string *bytes)
-{
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return false;
-    *bytes = text.str();
-    return true;
-}
-
-bool SimWriteHostFile(const std::string &hostPath, const std::string &bytes)
-{
-    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    out.write(bytes.data(), (std::streamsize)bytes.size());
-    out.close();
-    return !out.fail();
-}
-
 bool SimParseMachineIni(const std::string &text, SimSettings *settings, std::string *error)
 {
     std::istringstream lines(text);
@@ -281,15 +225,15 @@ bool SimLoadMachine(const std::string &dir, std::string *error)
             return false;
         }
     }
-    g_machine = settings;
-    g_machine.loaded = true;
+    SimMachine() = settings;
+    SimMachine().loaded = true;
     SimResetRecord();
     return true;
 }
 
 bool SimSaveMachine()
 {
-    if (!g_machine.loaded)
+    if (!SimMachine().loaded)
         return false;
     // Only a deletion changes the registry; without one the file stays as
     // it is, byte for byte and untouched.
@@ -298,7 +242,7 @@ bool SimSaveMachine()
         return true;
     // Written beside and renamed over, so that a failed write never leaves
     // half a registry behind.
-    std::string target = g_machine.dir + "/registry.reg";
+    std::string target = SimMachine().dir + "/registry.reg";
     std::string temporary = target + ".new";
     if (!SimWriteHostFile(temporary, text)) {
         std::remove(temporary.c_str());
@@ -318,12 +262,28 @@ void SimUnloadMachine()
     SimIoCloseAll();
     SimForgetListings();
     SimRegReset();
-    g_machine = SimSettings();
+    SimMachine() = SimSettings();
     SimResetRecord();
     SimResetDialogs();
 }
 
 const std::string &SimMachineDir()
 {
-    return g_machine.dir;
+    return SimMachine().dir;
+}
+
+std::string SimOpenHandles()
+{
+    std::vector<std::string> open = SimRegOpenHandles();
+    for (const std::string &handle : SimFindOpenHandles())
+        open.push_back(handle);
+    for (const std::string &handle : SimIoOpenHandles())
+        open.push_back(handle);
+    std::string text;
+    for (const std::string &handle : open) {
+        if (!text.empty())
+            text += ", ";
+        text += handle;
+    }
+    return text;
 }

@@ -18,7 +18,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
-#include "sim_machine.h"
+#include "core/core.h"
+#include "drives/drives.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Dialog templates in the platform's layout: little-endian fields, strings
 // in UTF-16 ended by a NUL unit, a 0xFFFF unit introducing an ordinal, and
 // every control starting on a 4-byte boundary of the template.
-#include "dialog_template.h"
+#include "dialogs/template.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "sim_dialogs.h"
+#include "dialogs/dialogs.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 // is also kept while it is the current directory.
 #include <unistd.h>
 
-#include "sim_internal.h"
-#include "sim_machine.h"
+#include "core/core.h"
+#include "drives/drives.h"
 
 namespace {
 

@@ -14,8 +14,9 @@
 // of the file, line ends included, stays as it was.
 #include <cstring>
 
-#include "sim_internal.h"
-#include "sim_machine.h"
+#include "core/core.h"
+#include "drives/drives.h"
+#include "profile/profile.h"
 
 namespace {
 

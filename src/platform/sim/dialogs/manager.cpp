@@ -1,6 +1,7 @@
-// The dialog services of the simulated machine: a small dialog manager that
-// runs the program's own dialog procedures over the program's own templates
-// (res/dialogs.inc, made from res/dialogs.txt).
+// The simulated dialog manager: it runs the program's own dialog procedures
+// over the program's own templates (res/dialogs.inc, made from
+// res/dialogs.txt), answers the window services they call, and draws the
+// dialogs on the terminal.
 //
 // Each DialogBoxParamA runs a modal loop of its own, as the platform's does.
 // It delivers WM_SETFONT and WM_INITDIALOG, then, until EndDialog: posted
@@ -17,82 +18,19 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <deque>
-#include <map>
 #include <strings.h>
 #include <thread>
 
-#include "dialog_template.h"
-#include "sim.h"
-#include "sim_dialogs.h"
-#include "sim_internal.h"
+#include "core/core.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/manager.h"
+#include "dialogs/template.h"
 
 #include "dialogs.inc"
 
-namespace {
+using namespace dialog_manager;
 
-#define WM_SETFONT_ 0x0030
-#define PBM_SETRANGE32_ (WM_USER + 6)
-#define PBM_GETPOS_ (WM_USER + 8)
-#define BN_CLICKED_ 0
-#define BS_TYPEMASK_ 0x0F
-#define BS_DEFPUSHBUTTON_ 0x01
-#define WS_TABSTOP_ 0x00010000u
-#define WS_SYSMENU_ 0x00080000u
-#define MB_TYPEMASK_ 0x0F
-#define SIM_ERROR_INVALID_WINDOW_HANDLE 1400L
-#define SIM_ERROR_CANNOT_FIND_WND_CLASS 1407L
-#define SIM_ERROR_RESOURCE_NAME_NOT_FOUND 1814L
-
-// The platform's timer resolution on Windows 9x: about 18.2 ticks a second.
-const long TIMER_RESOLUTION_MS = 55;
-// A loop that has delivered this many messages without ending is stuck.
-const int MAX_DELIVERIES = 100000;
-// The user tries to close a dialog that waits for nothing this many times.
-const int MAX_USER_TURNS = 3;
-
-enum Action { ACT_OK, ACT_ENTER, ACT_CANCEL, ACT_ESCAPE, ACT_CLOSE, ACT_MESSAGE };
-
-struct ScriptedEvent {
-    std::string dialog;
-    int tick;
-    Action action;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    bool done;
-};
-
-struct Posted {
-    int window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
-
-struct Timer {
-    int window;
-    UINT_PTR id;
-    long period;
-    long due;
-    TIMERPROC proc;
-};
-
-struct DialogState {
-    std::vector<SimWindow> windows;
-    std::deque<Posted> queue;
-    std::vector<Timer> timers;
-    long clock = 0;
-    bool commonControls = false;
-    std::map<std::string, std::string> answers;  // dialog name -> answer word
-    std::string restartAnswer;
-    std::vector<ScriptedEvent> events;
-    std::FILE *in = nullptr;
-    std::FILE *out = nullptr;
-    bool live = false;    // out is a terminal that a user watches
-    int dialogLines = 0;  // lines of the dialog drawn last; 0 once more came after
-    std::vector<SimShownDialog> shown;
-};
+namespace dialog_manager {
 
 DialogState &State()
 {
@@ -139,39 +77,6 @@ std::string WindowText(HWND hwnd)
     return w.alive ? text : text + "(destroyed)";
 }
 
-std::string MessageText(UINT message)
-{
-    static const struct {
-        UINT message;
-        const char *name;
-    } names[] = {
-        {WM_SETTEXT, "WM_SETTEXT"},       {WM_CLOSE, "WM_CLOSE"},
-        {WM_SETFONT_, "WM_SETFONT"},      {WM_INITDIALOG, "WM_INITDIALOG"},
-        {WM_COMMAND, "WM_COMMAND"},       {WM_TIMER, "WM_TIMER"},
-        {PBM_SETRANGE, "PBM_SETRANGE"},   {PBM_SETPOS, "PBM_SETPOS"},
-        {PBM_DELTAPOS, "PBM_DELTAPOS"},   {PBM_SETSTEP, "PBM_SETSTEP"},
-        {PBM_STEPIT, "PBM_STEPIT"},       {PBM_SETRANGE32_, "PBM_SETRANGE32"},
-        {PBM_GETPOS_, "PBM_GETPOS"},
-    };
-    for (const auto &n : names) {
-        if (n.message == message)
-            return n.name;
-    }
-    return std::to_string(message);
-}
-
-std::string SignedText(UINT_PTR value)
-{
-    return SimNumberText((long long)(INT_PTR)value);
-}
-
-std::string TemplateNameText(LPCSTR name)
-{
-    if (name && (UINT_PTR)name < 0x10000)
-        return "#" + std::to_string((unsigned)(UINT_PTR)name);
-    return SimArgText(name);
-}
-
 // ------------------------------------------------------------ drawing
 
 void Draw(const std::string &text)
@@ -202,80 +107,6 @@ void DrawBarState(const SimWindow &bar)
 {
     Draw("  " + SimDrawBar(bar, bar.cx / 4) + "  at " + std::to_string(bar.barPos) + " of " +
          std::to_string(bar.barMin) + ".." + std::to_string(bar.barMax) + "\n");
-}
-
-int BarOf(const SimWindow &dialog)
-{
-    for (int c : dialog.controls) {
-        const SimWindow &w = State().windows[c];
-        if (strcasecmp(w.className.c_str(), "msctls_progress32") == 0)
-            return c;
-    }
-    return -1;
-}
-
-// ------------------------------------------------------------ controls
-
-LRESULT ProgressMessage(SimWindow &bar, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    int old;
-    switch (message) {
-    case PBM_SETRANGE:
-    case PBM_SETRANGE32_:
-        old = (int)MAKELONG(bar.barMin, bar.barMax);
-        if (message == PBM_SETRANGE) {
-            bar.barMin = LOWORD(lParam);
-            bar.barMax = HIWORD(lParam);
-        } else {
-            bar.barMin = (int)(INT_PTR)wParam;
-            bar.barMax = (int)lParam;
-        }
-        bar.barPos = std::max(bar.barMin, std::min(bar.barPos, bar.barMax));
-        return old;
-    case PBM_SETPOS:
-        old = bar.barPos;
-        bar.barPos = std::max(bar.barMin, std::min((int)(INT_PTR)wParam, bar.barMax));
-        return old;
-    case PBM_DELTAPOS:
-        old = bar.barPos;
-        bar.barPos = std::max(bar.barMin, std::min(bar.barPos + (int)(INT_PTR)wParam, bar.barMax));
-        return old;
-    case PBM_SETSTEP:
-        old = bar.barStep;
-        bar.barStep = (int)(INT_PTR)wParam;
-        return old;
-    case PBM_STEPIT:
-        old = bar.barPos;
-        bar.barPos = SimProgressStep(bar.barPos, bar.barMin, bar.barMax, bar.barStep);
-        return old;
-    case PBM_GETPOS_:
-        return bar.barPos;
-    }
-    return 0;
-}
-
-LRESULT ControlMessage(int index, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    SimWindow &w = State().windows[index];
-    State().windows[w.dialog].drawnChanged = true;
-    if (message == WM_SETTEXT) {
-        w.text = lParam ? (const char *)lParam : "";
-        return TRUE;
-    }
-    if (strcasecmp(w.className.c_str(), "msctls_progress32") == 0) {
-        int before = w.barPos;
-        LRESULT result = ProgressMessage(w, message, wParam, lParam);
-        // The bar's first move on screen, then (at the end) where it stopped;
-        // a live terminal redraws the whole dialog instead.
-        if (!State().live && State().windows[w.dialog].shown && !w.barNoted &&
-            w.barPos != before) {
-            w.barNoted = true;
-            DrawBarState(w);
-            State().windows[w.dialog].drawnChanged = false;
-        }
-        return result;
-    }
-    return 0;
 }
 
 // ------------------------------------------------------------ delivery
@@ -322,114 +153,58 @@ LRESULT Deliver(int index, UINT message, WPARAM wParam, LPARAM lParam)
     return ControlMessage(index, message, wParam, lParam);
 }
 
-// ------------------------------------------------------------ the user
+}  // namespace dialog_manager
 
-const char *ActionText(Action action)
-{
-    switch (action) {
-    case ACT_OK: return "the OK button";
-    case ACT_ENTER: return "Enter";
-    case ACT_CANCEL: return "the Cancel button";
-    case ACT_ESCAPE: return "Escape";
-    case ACT_CLOSE: return "the close box";
-    case ACT_MESSAGE: return "a queued message";
-    }
-    return "";
-}
+namespace {
 
-bool ActionOf(const std::string &word, Action *action)
+// The platform's timer resolution on Windows 9x: about 18.2 ticks a second.
+const long TIMER_RESOLUTION_MS = 55;
+// A loop that has delivered this many messages without ending is stuck.
+const int MAX_DELIVERIES = 100000;
+// The user tries to close a dialog that waits for nothing this many times.
+const int MAX_USER_TURNS = 3;
+
+std::string MessageText(UINT message)
 {
     static const struct {
-        const char *word;
-        Action action;
-    } words[] = {{"ok", ACT_OK},         {"enter", ACT_ENTER}, {"cancel", ACT_CANCEL},
-                 {"escape", ACT_ESCAPE}, {"close", ACT_CLOSE}};
-    for (const auto &w : words) {
-        if (word == w.word) {
-            *action = w.action;
-            return true;
-        }
+        UINT message;
+        const char *name;
+    } names[] = {
+        {WM_SETTEXT, "WM_SETTEXT"},       {WM_CLOSE, "WM_CLOSE"},
+        {WM_SETFONT_, "WM_SETFONT"},      {WM_INITDIALOG, "WM_INITDIALOG"},
+        {WM_COMMAND, "WM_COMMAND"},       {WM_TIMER, "WM_TIMER"},
+        {PBM_SETRANGE, "PBM_SETRANGE"},   {PBM_SETPOS, "PBM_SETPOS"},
+        {PBM_DELTAPOS, "PBM_DELTAPOS"},   {PBM_SETSTEP, "PBM_SETSTEP"},
+        {PBM_STEPIT, "PBM_STEPIT"},       {PBM_SETRANGE32_, "PBM_SETRANGE32"},
+        {PBM_GETPOS_, "PBM_GETPOS"},
+    };
+    for (const auto &n : names) {
+        if (n.message == message)
+            return n.name;
     }
-    return false;
+    return std::to_string(message);
 }
 
-// The default button's id: a BS_DEFPUSHBUTTON control, or IDOK.
-uint32_t DefaultId(const SimWindow &dialog)
+std::string SignedText(UINT_PTR value)
+{
+    return SimNumberText((long long)(INT_PTR)value);
+}
+
+std::string TemplateNameText(LPCSTR name)
+{
+    if (name && (UINT_PTR)name < 0x10000)
+        return "#" + std::to_string((unsigned)(UINT_PTR)name);
+    return SimArgText(name);
+}
+
+int BarOf(const SimWindow &dialog)
 {
     for (int c : dialog.controls) {
         const SimWindow &w = State().windows[c];
-        if (strcasecmp(w.className.c_str(), "BUTTON") == 0 &&
-            (w.style & BS_TYPEMASK_) == BS_DEFPUSHBUTTON_)
-            return w.id;
+        if (strcasecmp(w.className.c_str(), "msctls_progress32") == 0)
+            return c;
     }
-    return IDOK;
-}
-
-void Click(int dialog, uint32_t id)
-{
-    int button = ControlWithId(State().windows[dialog], id);
-    if (button < 0)
-        return;  // nothing there to click
-    DialogMessage(dialog, WM_COMMAND, MAKELONG(id, BN_CLICKED_), (LPARAM)HandleOf(button));
-}
-
-void Perform(int dialog, const ScriptedEvent &event)
-{
-    DialogState &s = State();
-    Draw("  > " + std::string(ActionText(event.action)) + "\n");
-    int control;
-    switch (event.action) {
-    case ACT_OK:
-        Click(dialog, IDOK);
-        break;
-    case ACT_CANCEL:
-        Click(dialog, IDCANCEL);
-        break;
-    case ACT_ENTER: {
-        uint32_t id = DefaultId(s.windows[dialog]);
-        control = ControlWithId(s.windows[dialog], id);
-        DialogMessage(dialog, WM_COMMAND, MAKELONG(id, BN_CLICKED_),
-                      control < 0 ? 0 : (LPARAM)HandleOf(control));
-        break;
-    }
-    case ACT_ESCAPE:
-        control = ControlWithId(s.windows[dialog], IDCANCEL);
-        DialogMessage(dialog, WM_COMMAND, IDCANCEL, control < 0 ? 0 : (LPARAM)HandleOf(control));
-        break;
-    case ACT_CLOSE:
-        if (s.windows[dialog].style & WS_SYSMENU_)
-            DialogMessage(dialog, WM_CLOSE, 0, 0);
-        break;
-    case ACT_MESSAGE:
-        Deliver(dialog, event.message, event.wParam, event.lParam);
-        break;
-    }
-}
-
-// The user's turn when the dialog waits for nothing else: the scripted
-// answer, else the terminal's, else the default one.
-Action UserAnswer(int dialog, int turn)
-{
-    DialogState &s = State();
-    const SimWindow &w = s.windows[dialog];
-    Action action = ACT_CLOSE;
-    auto scripted = s.answers.find(w.name);
-    if (turn == 0 && scripted != s.answers.end() && ActionOf(scripted->second, &action))
-        return action;
-    if (s.in) {
-        return (Action)SimAskUser(
-            s.in, s.out,
-            ControlWithId(w, IDOK) >= 0
-                ? "Enter/o: OK   c: Cancel   e: Escape   x: close box > "
-                : "x: close box   e: Escape > ",
-            {{"", ACT_ENTER}, {"o", ACT_OK}, {"ok", ACT_OK}, {"c", ACT_CANCEL},
-             {"cancel", ACT_CANCEL}, {"e", ACT_ESCAPE}, {"\x1b", ACT_ESCAPE},
-             {"escape", ACT_ESCAPE}, {"x", ACT_CLOSE}, {"close", ACT_CLOSE}},
-            ACT_CLOSE);
-    }
-    if (turn == 0 && w.name == "WELCOME")
-        return ACT_OK;
-    return ACT_CLOSE;
+    return -1;
 }
 
 // ------------------------------------------------------------ the loop
@@ -532,6 +307,8 @@ bool RunModalLoop(int dialog)
     return false;
 }
 
+// ------------------------------------------------------------ templates
+
 const DialogTemplateBytes *FindTemplate(LPCSTR name)
 {
     if (!name || (UINT_PTR)name < 0x10000)
@@ -541,17 +318,6 @@ const DialogTemplateBytes *FindTemplate(LPCSTR name)
             return t;
     }
     return nullptr;
-}
-
-bool ClassRegistered(const std::string &name)
-{
-    static const char *const predefined[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR",
-                                             "COMBOBOX"};
-    for (const char *p : predefined) {
-        if (strcasecmp(p, name.c_str()) == 0)
-            return true;
-    }
-    return State().commonControls && strcasecmp(name.c_str(), "msctls_progress32") == 0;
 }
 
 // Creates the dialog and its controls; -1 with *error when it cannot.
@@ -607,84 +373,7 @@ int FirstTabStop(const SimWindow &dialog)
 
 }  // namespace
 
-// ------------------------------------------------------------ the rule
-
-int SimProgressStep(int pos, int min, int max, int step)
-{
-    if (min == max)
-        return min;
-    pos += step;
-    if (pos > max)
-        pos = (pos - min) % (max - min) + min;
-    if (pos < min)
-        pos = (pos - min) % (max - min) + max;
-    return pos;
-}
-
-// ------------------------------------------------------------ script
-
-bool SimSetUserAnswers(const std::string &welcome, const std::string &restart)
-{
-    Action action;
-    if (!welcome.empty() && !ActionOf(welcome, &action))
-        return false;
-    if (!restart.empty() && restart != "yes" && restart != "no")
-        return false;
-    DialogState &s = State();
-    if (welcome.empty())
-        s.answers.erase("WELCOME");
-    else
-        s.answers["WELCOME"] = welcome;
-    s.restartAnswer = restart;
-    return true;
-}
-
-bool SimCloseDialogAtTick(const std::string &dialog, int tick, const std::string &how)
-{
-    Action action;
-    if (how == "close")
-        action = ACT_CLOSE;
-    else if (how == "escape")
-        action = ACT_ESCAPE;
-    else
-        return false;
-    State().events.push_back(ScriptedEvent{dialog, tick, action, 0, 0, 0, false});
-    return true;
-}
-
-void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message,
-                           unsigned long long wParam, long long lParam)
-{
-    State().events.push_back(
-        ScriptedEvent{dialog, tick, ACT_MESSAGE, message, (WPARAM)wParam, (LPARAM)lParam, false});
-}
-
-void SimSetDialogTerminal(std::FILE *in, std::FILE *out, bool live)
-{
-    State().in = in;
-    State().out = out;
-    State().live = live && out;
-}
-
-const std::vector<SimShownDialog> &SimShownDialogs()
-{
-    return State().shown;
-}
-
-void SimResetDialogs()
-{
-    State() = DialogState();
-}
-
 // ------------------------------------------------------------ services
-
-void WINAPI InitCommonControls(void)
-{
-    long error;
-    if (!SimFault("InitCommonControls", &error))
-        State().commonControls = true;
-    SimRecord("InitCommonControls", {}, 0);
-}
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                DLGPROC lpDialogFunc, LPARAM dwInitParam)
@@ -882,55 +571,5 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
         }
     }
     SimRecord("KillTimer", {WindowText(hWnd), SimNumberText((long long)uIDEvent)}, ok);
-    return ok;
-}
-
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
-{
-    DialogState &s = State();
-    long error;
-    int answer = 0;
-    std::vector<std::string> args = {WindowText(hWnd), SimArgText(lpText), SimArgText(lpCaption),
-                                     SimNumberText(uType)};
-    if (SimFault("MessageBoxA", &error)) {
-        SimSetLastError(error);
-        SimRecord("MessageBoxA", args, 0);
-        return 0;
-    }
-    std::string text = lpText ? lpText : "";
-    std::string caption = lpCaption ? lpCaption : "Error";
-    Draw(SimDrawMessageBox(text, caption, uType));
-    if ((uType & MB_TYPEMASK_) == MB_YESNO) {
-        if (!s.restartAnswer.empty())
-            answer = s.restartAnswer == "yes" ? IDYES : IDNO;
-        else if (s.in)
-            answer = SimAskUser(s.in, s.out, "y: Yes   n: No > ",
-                                {{"y", IDYES}, {"yes", IDYES}, {"n", IDNO}, {"no", IDNO}}, IDNO);
-        else
-            answer = IDNO;
-        Draw(std::string("  > ") + (answer == IDYES ? "Yes" : "No") + "\n");
-    } else {
-        if (s.in && (uType & MB_TYPEMASK_) == MB_OK)
-            SimAskUser(s.in, s.out, "Enter: OK > ", {{"", IDOK}, {"o", IDOK}, {"ok", IDOK}}, IDOK);
-        answer = IDOK;
-        Draw("  > OK\n");
-    }
-    s.shown.push_back(SimShownDialog{"MessageBox", caption, answer});
-    SimRecord("MessageBoxA", args, answer);
-    return answer;
-}
-
-BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason)
-{
-    long error;
-    BOOL ok = FALSE;
-    if (SimFault("ExitWindowsEx", &error)) {
-        SimSetLastError(error);
-    } else {
-        SimNoteRestart();
-        Draw("[restart of Windows requested]\n");
-        ok = TRUE;
-    }
-    SimRecord("ExitWindowsEx", {SimNumberText(uFlags), SimNumberText(dwReason)}, ok);
     return ok;
 }

@@ -1,8 +1,11 @@
-// The simulated dialog manager's windows, shared by its loop (dialogs.cpp)
-// and its text drawing (dialog_terminal.cpp), and the progress bar's rule,
-// which the tests check on their own.
-#ifndef PLATFORM_SIM_SIM_DIALOGS_H
-#define PLATFORM_SIM_SIM_DIALOGS_H
+// The simulated dialogs: a dialog manager over the program's own templates,
+// its controls, the message box, and their drawing on a text terminal.
+//
+// The manager's windows, shared by its loop (manager.cpp) and its text
+// drawing (terminal.cpp), and the progress bar's rule, which the tests
+// check on their own.
+#ifndef PLATFORM_SIM_DIALOGS_DIALOGS_H
+#define PLATFORM_SIM_DIALOGS_DIALOGS_H
 
 #include <cstdint>
 #include <cstdio>
@@ -57,5 +60,8 @@ struct SimChoice {
 };
 int SimAskUser(std::FILE *in, std::FILE *out, const std::string &prompt,
                const std::vector<SimChoice> &choices, int onEnd);
+
+// Forgets the dialog script; called when a machine is unloaded.
+void SimResetDialogs();
 
 #endif

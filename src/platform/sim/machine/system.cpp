@@ -9,8 +9,7 @@
 // Build whole, high word included.
 #include <cstring>
 
-#include "sim_internal.h"
-#include "sim_machine.h"
+#include "core/core.h"
 
 namespace {
 

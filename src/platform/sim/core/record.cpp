@@ -8,9 +8,8 @@
 #include <cstdio>
 #include <map>
 
+#include "core/core.h"
 #include "sim.h"
-#include "sim_internal.h"
-#include "sim_machine.h"
 
 namespace {
 
@@ -182,26 +181,4 @@ void SimResetRecord()
     SimClearFaults();
     g_lastError = 0;
     g_restarts = 0;
-}
-
-// The dialog manager defines the real one; this stands in while it is not
-// linked, so that unloading a machine never depends on it.
-__attribute__((weak)) void SimResetDialogs()
-{
-}
-
-std::string SimOpenHandles()
-{
-    std::vector<std::string> open = SimRegOpenHandles();
-    for (const std::string &handle : SimFindOpenHandles())
-        open.push_back(handle);
-    for (const std::string &handle : SimIoOpenHandles())
-        open.push_back(handle);
-    std::string text;
-    for (const std::string &handle : open) {
-        if (!text.empty())
-            text += ", ";
-        text += handle;
-    }
-    return text;
 }

@@ -10,8 +10,8 @@
 // during a search are still reported.
 #include <cstring>
 
-#include "sim_internal.h"
-#include "sim_machine.h"
+#include "core/core.h"
+#include "drives/drives.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // tests see how a path was composed: lstrcpyA and lstrcatA record the
 // destination as it reads after the call, and the result as 1 when the
 // destination pointer is returned, 0 for NULL.
-#include "sim_internal.h"
+#include "core/core.h"
 
 namespace {
 

@@ -28,7 +28,8 @@
 #include <cstdio>
 #include <set>
 
-#include "sim_machine.h"
+#include "core/core.h"
+#include "registry/registry.h"
 
 namespace {
 

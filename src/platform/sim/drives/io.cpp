@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/core.h"
+#include "drives/drives.h"
 #include "platform_io.h"
-#include "sim_internal.h"
-#include "sim_machine.h"
 
 struct FILEIO {
     int fd;

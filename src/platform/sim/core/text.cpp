@@ -1,0 +1,57 @@
+// The text helpers of the whole machine: the one case folding that every
+// case-insensitive comparison uses, trimming, and host files read and written whole.
+#include <fstream>
+#include <sstream>
+
+#include "core/core.h"
+
+std::string SimTrim(const std::string &text, const char *blanks)
+{
+    size_t begin = text.find_first_not_of(blanks);
+    if (begin == std::string::npos)
+        return "";
+    size_t end = text.find_last_not_of(blanks);
+    return text.substr(begin, end - begin + 1);
+}
+
+std::string SimFold(const std::string &text)
+{
+    std::string folded(text);
+    for (char &c : folded)
+        c = (char)SimFoldByte((unsigned char)c);
+    return folded;
+}
+
+bool SimSameText(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        if (SimFoldByte((unsigned char)a[i]) != SimFoldByte((unsigned char)b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool SimReadHostFile(const std::string &hostPath, std::string *bytes)
+{
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return false;
+    *bytes = text.str();
+    return true;
+}
+
+bool SimWriteHostFile(const std::string &hostPath, const std::string &bytes)
+{
+    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return false;
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    out.close();
+    return !out.fail();
+}
