@@ -22,6 +22,7 @@ all agree, 1 some disagree, 77 Wine cannot run here (1 when CI=true).
 """
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -35,11 +36,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [HERE, os.path.join(ROOT, "tools")]
 import make_machines as mm  # noqa: E402
-import wine_suite  # noqa: E402
 import winefix  # noqa: E402
 
-STEPS = [(wine_suite.WELCOME, "click 1"), (wine_suite.COMPLETION, "click 6")]
-CANCEL_STEPS = [(wine_suite.WELCOME, "click 2"), (wine_suite.CANCELLED, "click 1")]
+WELCOME, PROGRESS = "Benvenuti nel programma di disinstallazione", "Disinstallazione del driver"
+COMPLETION, CANCELLED = "Disinstallazione riuscita", "Disinstallazione interrotta"
+OK_YES = ([(WELCOME, "click 1"), (COMPLETION, "click 6")], ["--welcome", "ok", "--restart", "yes"])
+CANCEL = ([(WELCOME, "click 2"), (CANCELLED, "click 1")], ["--welcome", "cancel"])
 CANCEL_EVERY = 10  # every tenth seed the user cancels, and neither side may change anything
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
 KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
@@ -171,7 +173,7 @@ def file_state(path):
     if not os.path.exists(path):
         return None
     data = Path(path).read_bytes()
-    return data if len(data) <= KEPT else "%d bytes %s" % (len(data), winefix.mark(data)[:12])
+    return data if len(data) <= KEPT else "%d bytes %s" % (len(data), hashlib.sha256(data).hexdigest()[:12])
 
 
 def tree_names(top, skip=()):
@@ -226,13 +228,12 @@ def sim_form(g, folder, before):
     return form
 
 
-def run_sim(g, folder, program, cancel):
+def run_sim(g, folder, program, answers, cancel):
     """The normal form after the run, and what a cancelled run changed."""
     mm.write_generated(folder, g)
     saved = [os.path.join(folder, "registry.reg"), mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
     before = tree_names(os.path.join(folder, "drives", "C"))
     start, data = sim_form(g, folder, before), [file_bytes(p) for p in saved]
-    answers = ["--welcome", "cancel"] if cancel else ["--welcome", "ok", "--restart", "yes"]
     code = subprocess.run([program, folder] + answers, stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, timeout=60).returncode
     form = sim_form(g, folder, before)
@@ -272,10 +273,6 @@ def wine_script(g):
     return "\n".join(lines) + "\n"
 
 
-class WineRun(wine_suite.Run):
-    screenshots = False
-
-
 def wine_form(g, run, args, before):
     """The prefix's normal form, read in its session."""
     drive_c, tops = run.wine.drive_c, watched(g)
@@ -303,54 +300,58 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def run_wine(g, args, base, display, cancel):
-    """As run_sim, in a fresh copy of the base prefix."""
-    run = WineRun(args, base, display, "seed-%d-%s" % (g.seed, g.mode))
+def run_wine(g, run, args, steps, cancel):
+    """As run_sim, in the run's prefix, driven through steps."""
     drive_c, changed = run.wine.drive_c, []
     place = lambda top, path: winefix.unix_path(top, path, make_dirs=True)  # noqa: E731
-    try:
-        run.wine.start_session()
-        script = os.path.join(run.logs, "machine.txt")
-        Path(script).write_text(wine_script(g))
-        run.wine.wine(args.windrive, "regload", windows_path(script))
-        mm.write_tree(drive_c, g, place)
-        Path(place(drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
-        before = tree_names(drive_c, WINE_OWN)
-        start = wine_form(g, run, args, before) if cancel else None
-        code, _ = run.drive(CANCEL_STEPS if cancel else STEPS)
-        # Wine's restart steps run at once, in a process of their own.
-        if not run.wine.wait_for_exit("wineboot.exe", wine_suite.RESTART_TIMEOUT_S):
-            raise RuntimeError("the restart steps did not end")
-        form = wine_form(g, run, args, before)
-        if cancel:
-            changed = compare(start, form, "before", "after")
-        form["exit code"] = code
-    finally:
-        run.finish()
-    if not args.keep:
-        shutil.rmtree(run.prefix, ignore_errors=True)
+    run.wine.start_session()
+    script = os.path.join(run.logs, "machine.txt")
+    Path(script).write_text(wine_script(g))
+    run.wine.wine(args.windrive, "regload", windows_path(script))
+    # After the session's start, which works through WININIT.INI itself.
+    mm.write_tree(drive_c, g, place)
+    Path(place(drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
+    before = tree_names(drive_c, WINE_OWN)
+    start = wine_form(g, run, args, before) if cancel else None
+    run.drive(steps)
+    # Wine's restart steps run at once, in a process of their own.
+    if not run.wine.wait_for_exit("wineboot.exe", winefix.RESTART_TIMEOUT_S):
+        raise RuntimeError("the restart steps did not end")
+    form = wine_form(g, run, args, before)
+    if cancel:
+        changed = compare(start, form, "before", "after")
+    form["exit code"] = run.code
     return form, changed
 
 
-def base_prefix(work, display):
-    """A clean prefix for every run, made once per Wine version."""
-    folder, stamp = os.path.join(work, "base"), os.path.join(work, "base", "made-by")
-    version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
-    if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
-        return folder
+def with_program(g, program):
+    """g with the program itself where its installer put it."""
+    g.layer.files = [(p, program if p.lower() == PROGRAM else d, s) for p, d, s in g.layer.files]
+    return g
+
+
+def run_both(g, args, base, display, name, case, shots=None):
+    """The machine g on both sides, the user's answers in case (Wine's
+    steps, the simulated program's options): the lines in which they
+    disagree, and the Wine run."""
+    steps, answers = case
+    cancel = "--restart" not in answers
+    folder = os.path.join(args.work, name)
     shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    wine = winefix.Wine(os.path.join(folder, "prefix"), display)
-    wine.run("wineboot", "-i", timeout=300)
-    wine.start_session()
-    wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
-    wine.wine("reg", "delete", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
-              "IniFileMapping\\win.ini", "/f")
-    for font in winefix.FONTS:
-        shutil.copy(font, winefix.unix_path(wine.drive_c, winefix.WINDOWS_DIR + "\\Fonts"))
-    wine.end_session()
-    Path(stamp).write_bytes(version)
-    return folder
+    sim, changed = run_sim(g, os.path.join(folder, "sim"), args.sim, answers, cancel)
+    lines = ["cancelled, sim changed " + line for line in changed]
+    run = winefix.Run(args, base, folder, display, shots)
+    try:
+        wine, changed = run_wine(g, run, args, steps, cancel)
+        for _, _, how in WINE_DIFFERENCES:
+            if callable(how):
+                how(sim, wine)
+        lines += compare(sim, wine) + ["cancelled, wine changed " + line for line in changed]
+    except Exception as e:  # noqa: BLE001 (one run fails, the rest go on)
+        lines.append("wine: %s: %s" % (type(e).__name__, e))
+    finally:
+        run.finish()
+    return lines, run
 
 
 # ------------------------------------------------------------- comparing
@@ -358,7 +359,7 @@ def base_prefix(work, display):
 def shown(state):
     if isinstance(state, bytes):
         return repr(state)[1:] if len(state) <= SHOWN else "%d bytes %s" % (
-            len(state), winefix.mark(state)[:12])
+            len(state), hashlib.sha256(state).hexdigest()[:12])
     return "absent" if state is None else str(state)
 
 
@@ -391,54 +392,27 @@ def main(argv):
     parser.add_argument("--seed", type=int, default=1, help="the first seed (default 1)")
     parser.add_argument("--mode", choices=sorted(mm.GEN_BUILDS))
     parser.add_argument("--seeds", metavar="FILE", help="run the MODE SEED lines of FILE")
-    parser.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "BR32UNIN.EXE"))
-    parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
-    parser.add_argument("--work", default=os.path.join(os.environ.get(
-        "WINE_SUITE_WORK", os.path.join(ROOT, "build", "wine")), "differential"))
-    parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
-    args = parser.parse_args(argv)
-    args.exe, args.work = os.path.abspath(args.exe), os.path.abspath(args.work)
-    args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
+    args = parse_args(parser, argv)
     if args.seeds:
         runs = [(int(s), m) for m, s in (line.split("#")[0].split() for line in
                                          Path(args.seeds).read_text().splitlines()
                                          if line.split("#")[0].strip())]
     else:
         runs = [(s, args.mode) for s in range(args.seed, args.seed + args.count)]
-
-    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool")
-               if not shutil.which(t)]
-    missing += [p for p in (args.exe, args.windrive, args.sim) if not os.path.isfile(p)]
-    if missing:
-        print("differential: cannot run, missing: %s" % " ".join(missing))
+    started = winefix.start_display("differential", [args.exe, args.windrive, args.sim])
+    if not started:
         return 1 if os.environ.get("CI") == "true" else 77
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
-    display = ":" + xvfb.stdout.readline().strip().decode()
+    xvfb, display = started
     agree = 0
     try:
-        base = base_prefix(args.work, display)
+        base = winefix.base_prefix(args.work, display)
         program = Path(args.exe).read_bytes()
         for seed, mode in runs:
             started = time.monotonic()
-            g = mm.generated_machine(seed, mode)
-            # The program runs from where its installer put it, on both sides.
-            g.layer.files = [(p, program if p.lower() == PROGRAM else d, s)
-                             for p, d, s in g.layer.files]
-            folder = os.path.join(args.work, "sim-%d-%s" % (seed, g.mode))
+            g = with_program(mm.generated_machine(seed, mode), program)
             cancel = seed % CANCEL_EVERY == 0
-            sim, sim_changed = run_sim(g, folder, args.sim, cancel)
-            try:
-                wine, wine_changed = run_wine(g, args, base, display, cancel)
-                for _, _, how in WINE_DIFFERENCES:
-                    if callable(how):
-                        how(sim, wine)
-                lines = compare(sim, wine) + ["cancelled, sim changed " + line
-                                              for line in sim_changed]
-                lines += ["cancelled, wine changed " + line for line in wine_changed]
-            except Exception as e:  # noqa: BLE001 (one machine fails, the rest go on)
-                lines = ["wine: %s: %s" % (type(e).__name__, e)]
+            name = "seed-%d-%s" % (seed, g.mode)
+            lines, _ = run_both(g, args, base, display, name, CANCEL if cancel else OK_YES)
             agree += not lines
             print("%-5s seed %d %s%s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
                                                  " cancel" if cancel else "",
@@ -446,12 +420,25 @@ def main(argv):
             for line in lines:
                 print("      " + line, flush=True)
             if not lines and not args.keep:
-                shutil.rmtree(folder, ignore_errors=True)
+                shutil.rmtree(os.path.join(args.work, name), ignore_errors=True)
     finally:
         xvfb.terminate()
         xvfb.wait(10)
     print("%d of %d machines agree" % (agree, len(runs)))
     return 0 if agree == len(runs) else 1
+
+
+def parse_args(parser, argv):
+    """With the options both scripts take; WINDRIVE.EXE lies beside the program."""
+    parser.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "BR32UNIN.EXE"))
+    parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
+    parser.add_argument("--work", default=os.environ.get(
+        "WINE_SUITE_WORK", os.path.join(ROOT, "build", "wine")), help="prefixes and logs go here")
+    parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
+    args = parser.parse_args(argv)
+    args.exe, args.work = os.path.abspath(args.exe), os.path.abspath(args.work)
+    args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
+    return args
 
 
 if __name__ == "__main__":

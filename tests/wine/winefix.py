@@ -1,44 +1,20 @@
-"""A Wine prefix with the driver installed as a sample machine holds it, and
-what a prefix holds seen from outside the program: the registry as regedit
-exports it, WIN.INI by section, every file and folder of drive C, each as a
-dict {lower-case name: (name, content)} so that two captures compare item
-by item."""
+"""What the Wine suite and differential.py share: Wine on one prefix, the
+clean prefix every run copies, Xvfb, and BR32UNIN.EXE driven through its
+dialogs like a user (WINDRIVE.EXE, xdotool)."""
 
-import hashlib
-import json
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 from pathlib import Path
 
-MAKE_MACHINES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                             "make_machines.py")
-MODES = {"win98": "win98", "win95": "win95", "winxp": "win98"}  # Wine version: sample machine
 WINDOWS_DIR, SYSTEM_DIR = "C:\\windows", "C:\\windows\\system32"
 # This Wine does not look in fonts-wine's folder: without these the close box
 # draws as the letter "r" and the texts in a fallback face.
 FONTS = ["/usr/share/wine/fonts/" + f for f in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
-# The WIN.INI sections that Wine's profile functions keep in the registry, as NT does.
-PROFILE_KEYS = {s.lower(): "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
-                + s for s in ("Devices", "PrinterPorts", "Windows")}
-# Wine's links: a key of the first root shows again below the second.
-ALIASES = [("hkey_current_config\\",
-            "hkey_local_machine\\system\\currentcontrolset\\hardware profiles\\current\\"),
-           ("hkey_classes_root\\", "hkey_local_machine\\software\\classes\\")]
-# Made afresh in each session, with new names or stamps each time; the device
-# services' keys come and go with them, WineDbg's when one of them crashes.
-SESSION_KEYS = ["HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses",
-                "HKEY_CURRENT_USER\\Software\\Wine\\WineDbg",
-                "HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\Control\\Video",
-                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video",
-                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\"
-                "{4D36E968-E325-11CE-BFC1-08002BE10318}",
-                "HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters",
-                "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\ServiceCurrent"]
+DIALOG_TIMEOUT_MS, EXIT_TIMEOUT_S, RESTART_TIMEOUT_S = 20000, 30, 30
 
 
 class Wine:
@@ -98,22 +74,6 @@ class Wine:
             time.sleep(0.05)
         return False
 
-    def registry(self, listing, folder):
-        """The subtrees holding the listed keys, as regedit exports them."""
-        os.makedirs(folder, exist_ok=True)
-        roots, keys = {}, {}
-        for item in listing["registry"]:
-            parts = item["path"].split("\\")
-            # One level deeper below CLSID, whose whole subtree is large.
-            root = "\\".join([item["root"]] + parts[:2 if parts[0].lower() == "clsid" else 1])
-            roots.setdefault(root.lower(), root)
-        for i, root in enumerate(roots.values()):
-            path = os.path.join(folder, "export%02d.reg" % i)
-            self.wine("regedit", "/e", "Z:" + path.replace("/", "\\"), root, check=False)
-            if os.path.exists(path):
-                keys.update(parse_regfile(Path(path).read_bytes()))
-        return keys
-
 
 def copy_prefix(source, target):
     """A prefix to run on, made afresh from source. Wine's own large files,
@@ -139,154 +99,158 @@ def unix_path(drive_c, path, make_dirs=False):
     return current
 
 
-def tree_key(path):
-    return path[3:].replace("\\", "/").lower()
-
-
-def parse_regfile(data):
-    """A REGEDIT4 (code page 1252) or version 5 (UTF-16) file, values sorted."""
-    text = data[2:].decode("utf-16-le") if data[:2] == b"\xff\xfe" else data.decode("cp1252")
-    keys, values = {}, None
-    for line in re.sub(r"\\\r?\n\s*", "", text).replace("\r\n", "\n").split("\n"):
-        if line.startswith("[") and line.endswith("]"):
-            values = keys.setdefault(line[1:-1].lower(), (line[1:-1], []))[1]
-        elif line and values is not None and not line.startswith(";"):
-            values.append(line)
-    for _, values in keys.values():
-        values.sort(key=str.lower)
-    return remove_subtrees(keys, SESSION_KEYS)
-
-
-def remove_subtrees(keys, gone):
-    """keys less those at or below a path of gone, by any of Wine's names."""
-    tops = set()
-    for path in map(str.lower, gone):
-        tops.add(path)
-        for a, b in ALIASES + [(b, a) for a, b in ALIASES]:
-            if path.startswith(a):
-                tops.add(b + path[len(a):])
-    return {k: v for k, v in keys.items()
-            if not any(k == t or k.startswith(t + "\\") for t in tops)}
-
-
-def parse_ini(data):
-    """Sections in file order, entries as (key, value), value None without '='."""
-    sections, entries = {}, None
-    for line in data.decode("cp1252").splitlines():
-        line = line.strip()
-        if line.startswith("[") and line.endswith("]"):
-            entries = sections.setdefault(line[1:-1].lower(), (line[1:-1], []))[1]
-        elif line and not line.startswith(";") and entries is not None:
-            key, sep, value = line.partition("=")
-            entries.append((key.strip(), value.strip() if sep else None))
-    return sections
-
-
-def mark(data):
-    return hashlib.sha256(data).hexdigest()
-
-
-def snapshot_tree(drive_c):
-    """Files by content (Wine's own large ones by size and time), folders,
-    links; not inside temp and logs folders, which Wine itself writes."""
-    tree = {}
-    for top, dirs, files in os.walk(drive_c):
-        for name in dirs + files:
-            full = os.path.join(top, name)
-            path, st = os.path.relpath(full, drive_c).replace(os.sep, "/"), os.lstat(full)
-            tree[path.lower()] = (path, "link" if os.path.islink(full) else "dir" if name in dirs
-                                  else "size %d time %d" % (st.st_size, st.st_mtime_ns)
-                                  if st.st_size > 65536 else mark(Path(full).read_bytes()))
-        dirs[:] = [d for d in dirs if d.lower() not in ("temp", "logs")]
-    return tree
-
-
-def diff(what, want, got):
-    """A line for each item missing, extra or holding other content."""
-    lines = []
-    for k in sorted(set(want) | set(got)):
-        if k not in got:
-            lines.append("%s: missing: %s" % (what, want[k][0]))
-        elif k not in want:
-            lines.append("%s: should be gone: %s" % (what, got[k][0]))
-        elif want[k][1] != got[k][1]:
-            lines.append("%s: %s: %r, wanted %r" % (what, want[k][0], got[k][1], want[k][1]))
-    return lines
-
-
-def add_volatile_keys(wine, windrive, regfile):
-    """Wine makes HKEY_CURRENT_CONFIG\\System afresh, volatile, in each
-    session, and regedit imports nothing below it: the file's keys there go
-    in through WINDRIVE.EXE, once per session, before anything reads them."""
-    keys, args = parse_regfile(Path(regfile).read_bytes()), []
-    unquote = lambda s: s[1:-1].replace('\\"', '"').replace("\\\\", "\\")  # noqa: E731
-    for path, values in keys.values():
-        if path.upper().startswith("HKEY_CURRENT_CONFIG\\"):
-            args.append(path)
-            for line in values:
-                name, _, data = line.partition("=")
-                if data.startswith('"'):
-                    args += [unquote(name), "sz", unquote(data)]
-                elif data.startswith("dword:"):
-                    args += [unquote(name), "dword", data[6:]]
-                else:
-                    raise RuntimeError("value kind not handled: " + line)
-    wine.wine(windrive, "volatilekey", *args)
-
-
-def build(mode, exe, windrive, folder, display):
-    """folder/prefix, its server stopped, with folder/driver.reg beside it;
-    returns the listing (its paths moved into the prefix) and the baseline."""
-    if os.path.exists(folder):
-        Wine(os.path.join(folder, "prefix"), display).run("wineserver", "-k", check=False)
-        shutil.rmtree(folder)
-    os.makedirs(folder)
-    regfile, listing = os.path.join(folder, "driver.reg"), os.path.join(folder, "listing.json")
-    subprocess.run([sys.executable, MAKE_MACHINES, "--machine", MODES[mode], "--emit-regfile",
-                    regfile, "--emit-listing", listing], check=True)
-    listing = json.loads(Path(listing).read_text())
+def base_prefix(work, display):
+    """A clean prefix for every run, made once per Wine version."""
+    folder, stamp = os.path.join(work, "base"), os.path.join(work, "base", "made-by")
+    version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
+    if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
+        return os.path.join(folder, "prefix")
     missing = [f for f in FONTS if not os.path.isfile(f)]
     if missing:
         raise RuntimeError("fonts missing (Debian package fonts-wine): %s" % missing)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
     wine = Wine(os.path.join(folder, "prefix"), display)
     wine.run("wineboot", "-i", timeout=300)
-    wine.start_session()  # one session: the keys below HKEY_CURRENT_CONFIG live as long as it
-    wine.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", mode, "/f")
+    wine.start_session()
     # Without a window manager Wine waits 2 s for each window it closes,
     # unless it draws the windows itself.
     wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    wine.wine("reg", "delete", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+              "IniFileMapping\\win.ini", "/f")
     for font in FONTS:
         shutil.copy(font, unix_path(wine.drive_c, WINDOWS_DIR + "\\Fonts"))
-    wine.wine("regedit", "/S", "Z:" + regfile.replace("/", "\\"))
-    add_volatile_keys(wine, windrive, regfile)
-    # Through the profile functions: each entry lands where this Wine keeps it.
-    wine.wine(windrive, "profile", *[x for i in listing["win_ini"]
-                                     for x in (i["section"], i["key"], i["value"])])
-
-    out = wine.wine("reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\"
-                    "Explorer\\Shell Folders", "/v", "Programs").stdout.decode(errors="replace")
-    programs = re.search(r"^\s*Programs\s+REG_SZ\s+(.*?)\s*$", out, re.M | re.I).group(1)
-    sample = listing["windows_dir"]
-    moves = [(listing["system_dir"], SYSTEM_DIR), (sample + "\\Start Menu\\Programs", programs),
-             (sample + "\\Start Menu", programs.rsplit("\\", 1)[0]), (sample, WINDOWS_DIR)]
-    for item in listing["files"] + listing["folders"]:
-        old, new = next(m for m in moves if (item["path"] + "\\").lower().startswith(
-            m[0].lower() + "\\"))
-        item["path"] = new + item["path"][len(old):]
-    for item in listing["files"]:
-        data = bytes.fromhex(item["hex"])
-        if item["path"].lower() == (SYSTEM_DIR + "\\BR32UNIN.EXE").lower():
-            data = Path(exe).read_bytes()  # the program itself, where its installer put it
-        Path(unix_path(wine.drive_c, item["path"], make_dirs=True)).write_bytes(data)
-
-    win_ini = Path(unix_path(wine.drive_c, WINDOWS_DIR + "\\win.ini")).read_bytes()
-    base = {"registry": wine.registry(listing, os.path.join(folder, "export")),
-            "tree": snapshot_tree(wine.drive_c), "win_ini": parse_ini(win_ini)}
     wine.end_session()
-    missing = [i["root"] + "\\" + i["path"] for i in listing["registry"]
-               if (i["root"] + "\\" + i["path"]).lower() not in base["registry"]]
-    missing += [i["path"] for i in listing["files"] + listing["folders"]
-                if tree_key(i["path"]) not in base["tree"]]
-    if missing:
-        raise RuntimeError("not installed: %s" % missing)
-    return listing, base
+    Path(stamp).write_bytes(version)
+    return wine.prefix
+
+
+def start_display(name, files, tools=("wine", "wineserver", "wineboot", "Xvfb", "xdotool")):
+    """Xvfb on a free display: (its process, ":N"), or None with the reason
+    printed when something is missing."""
+    missing = [t for t in tools if not shutil.which(t)]
+    missing += [p for p in files if not os.path.isfile(p)]
+    xvfb = None if missing else subprocess.Popen(
+        ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    display = xvfb and ":" + xvfb.stdout.readline().strip().decode()
+    if display in (None, ":"):
+        print("%s: cannot run, missing: %s" % (name, " ".join(missing) or "Xvfb's display"))
+        return None
+    return xvfb, display
+
+
+class Run:
+    """One run of the program in a fresh copy of the base prefix, under
+    folder; shots: {caption: name} of the dialogs to take screenshots of."""
+
+    def __init__(self, args, base, folder, display, shots=None):
+        self.args, self.folder, self.shots = args, folder, shots
+        self.name, self.logs = os.path.basename(folder), os.path.join(folder, "logs")
+        os.makedirs(self.logs)
+        self.prefix = os.path.join(folder, "prefix")
+        copy_prefix(base, self.prefix)
+        self.wine = Wine(self.prefix, display)
+        self.procs, self.dialogs, self.shot_paths = [], {}, {}
+        self.bar = self.positions = self.code = self.trace = None
+
+    def start(self, tag, *args, **env):
+        """A Wine process in the background, its output to a file (see Wine.run)."""
+        out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
+        proc = subprocess.Popen(["wine"] + list(args), env=dict(self.wine.env, **env),
+                                cwd=self.wine.drive_c, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT)
+        proc.log = out
+        self.procs.append(proc)
+        return proc
+
+    def windrive(self, command, *args, wait=False):
+        args = [self.args.windrive, command] + list(args) + [str(DIALOG_TIMEOUT_MS)]
+        return self.wine.wine(*args).stdout if wait else self.start(command, *args)
+
+    @staticmethod
+    def output(proc, timeout):
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        proc.log.seek(0)
+        return proc.log.read()
+
+    def xdotool(self, *args, check=True):
+        return subprocess.run(["xdotool"] + list(args), env=self.wine.env, timeout=20, check=check,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
+
+    def x_window(self, caption):
+        ids = self.xdotool("search", "--name", "^%s$" % re.escape(caption), check=False)
+        return ids[0].decode() if ids else None
+
+    def answer(self, caption, action):
+        """key K: a real X key event; click ID: BM_CLICK; closebox: a mouse
+        click on the close box; close-early, watch: nothing more."""
+        verb, _, arg = action.partition(" ")
+        if verb == "key":
+            window = self.x_window(caption)
+            if not window:
+                raise RuntimeError("no X window named %r" % caption)
+            self.xdotool("windowfocus", "--sync", window, "key", "--clearmodifiers", arg)
+        elif verb == "click":
+            self.windrive("click", caption, arg, wait=True)
+        elif verb == "closebox":
+            x, y = self.windrive("closebox", caption, wait=True).split()
+            self.xdotool("mousemove", "--sync", x, y, "click", "1")
+
+    def watch(self, caption, action):
+        """close-early: SC_CLOSE the moment the dialog shows; else its dump,
+        and for a progress bar (id 1008) its positions."""
+        if action == "close-early":
+            return self.windrive("close", caption)
+        if action == "watch":
+            self.bar = self.windrive("watchbar", caption, "1008")
+        return self.windrive("dump", caption)
+
+    def drive(self, steps):
+        """The program through the steps (caption, action): its exit code
+        and Wine's trace of it in self.code and self.trace."""
+        watcher = self.watch(*steps[0])
+        # Wine traces the token calls: the restart privilege is seen from outside.
+        program = self.start("program", SYSTEM_DIR + "\\BR32UNIN.EXE",
+                             WINEDEBUG="-all,+advapi,+security")
+        for i, (caption, action) in enumerate(steps):
+            seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 5)
+            if watcher.returncode != 0:
+                raise RuntimeError("step %d: dialog %r did not come up (%r)" % (i + 1, caption, seen))
+            if action != "close-early":
+                self.dialogs[caption] = parse_dump(seen)
+                window = self.shots and self.x_window(caption)
+                path = window and os.path.join(self.args.work, "shots", "%s-%s.png" % (
+                    self.name, self.shots[caption]))
+                if window and subprocess.run(["import", "-window", window, path], env=self.wine.env,
+                                             timeout=20, stderr=subprocess.DEVNULL).returncode == 0:
+                    self.shot_paths[caption] = path
+            if i + 1 < len(steps):
+                watcher = self.watch(*steps[i + 1])
+            self.answer(caption, action)
+        trace = self.output(program, EXIT_TIMEOUT_S)
+        if trace is None:
+            raise RuntimeError("the program did not end after the last step; dialogs up: %r"
+                               % [c for c, _ in steps if self.x_window(c)])
+        if self.bar:
+            self.positions = [int(p) for p in (self.output(self.bar, 10) or b"").split()]
+        self.code, self.trace = program.returncode, trace.decode(errors="replace")
+
+    def finish(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.log.close()
+        self.wine.end_session()
+
+
+def parse_dump(out):
+    """WINDRIVE.EXE dump: {"caption": bytes, id: (class, extended style, text)}."""
+    lines = re.findall(r"^(-?\d+) (\S+) ([0-9A-F]{8}) ?([0-9A-F]*)\r?$", out.decode("latin-1"),
+                       re.M)
+    dump = {int(i): (cls, int(ex, 16), bytes.fromhex(text)) for i, cls, ex, text in lines[1:]}
+    dump["caption"] = bytes.fromhex(lines[0][3]) if lines else None
+    return dump
