@@ -13,17 +13,12 @@
 //                                id, class, extended style, text in hex
 //   watchbar CAPTION ID TIMEOUT  each new position of the progress bar
 //                                while it exists, polled every millisecond
-//   volatilekey KEY [NAME sz|dword DATA]... [KEY ...]
-//                                HKEY_CURRENT_CONFIG\... keys as volatile
-//                                keys, with their values (dword in hex)
-//   profile SECTION KEY VALUE...  WriteProfileStringA of each triple
 //   regload FILE                 keys and values from FILE, a line each:
 //                                "K ROOT\PATH" creates the key (volatile
 //                                below HKEY_CURRENT_CONFIG), "V NAME TYPE
 //                                DATA" sets a value of it (NAME and DATA in
 //                                hex, NAME "-" for the default value, TYPE in
-//                                decimal), "X NAME" deletes one, "D ROOT\PATH"
-//                                deletes a key and its subtree
+//                                decimal), "X NAME" deletes one
 //   regdump FILE                 for each key path in FILE (a line each),
 //                                that key and its subtree as the A calls see
 //                                them: "K PATH" and "V NAME TYPE DATA" lines,
@@ -122,43 +117,6 @@ int Usage()
     return 3;
 }
 
-// Wine builds HKEY_CURRENT_CONFIG\System afresh, volatile, in each session,
-// and a volatile key takes only volatile subkeys: regedit cannot import there.
-int CreateVolatileKeys(int argc, char **argv)
-{
-    const char ROOT[] = "HKEY_CURRENT_CONFIG\\";
-    const size_t ROOT_LEN = sizeof ROOT - 1;
-    HKEY key = NULL;
-    for (int i = 2; i < argc;) {
-        if (_strnicmp(argv[i], ROOT, ROOT_LEN) == 0) {
-            if (key)
-                RegCloseKey(key);
-            if (RegCreateKeyExA(HKEY_CURRENT_CONFIG, argv[i] + ROOT_LEN, 0, NULL,
-                                REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
-                                NULL) != ERROR_SUCCESS) {
-                fprintf(stderr, "windrive: cannot create %s\n", argv[i]);
-                return 1;
-            }
-            i++;
-            continue;
-        }
-        if (!key || i + 2 >= argc)
-            return Usage();
-        BOOL sz = strcmp(argv[i + 1], "sz") == 0;
-        DWORD n = strtoul(argv[i + 2], NULL, 16);
-        if (RegSetValueExA(key, argv[i], 0, sz ? REG_SZ : REG_DWORD,
-                           sz ? (const BYTE *)argv[i + 2] : (const BYTE *)&n,
-                           sz ? strlen(argv[i + 2]) + 1 : sizeof n) != ERROR_SUCCESS) {
-            fprintf(stderr, "windrive: cannot set %s\n", argv[i]);
-            return 1;
-        }
-        i += 3;
-    }
-    if (key)
-        RegCloseKey(key);
-    return 0;
-}
-
 struct Root {
     const char *name;
     HKEY key;
@@ -206,19 +164,6 @@ BOOL CutLine(char *line)
     return n > 0;
 }
 
-LONG DeleteTree(HKEY parent, const char *name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        char child[256];
-        while (RegEnumKeyA(key, 0, child, sizeof child) == ERROR_SUCCESS)
-            if (DeleteTree(key, child) != ERROR_SUCCESS)
-                break;
-        RegCloseKey(key);
-    }
-    return RegDeleteKeyA(parent, name);
-}
-
 int LoadRegistry(const char *file)
 {
     static char line[70000];
@@ -242,8 +187,6 @@ int LoadRegistry(const char *file)
                 key = NULL;
                 failed = 1;
             }
-        } else if (line[0] == 'D' && root) {
-            DeleteTree(root, path);
         } else if ((line[0] == 'V' || line[0] == 'X') && key) {
             char *name = line + 2, *rest = strchr(name, ' ');
             if (rest)
@@ -336,19 +279,10 @@ int DumpRegistry(const char *file)
 int main(int argc, char **argv)
 {
     const char *command = argc > 1 ? argv[1] : "";
-    if (strcmp(command, "volatilekey") == 0)
-        return CreateVolatileKeys(argc, argv);
     if (strcmp(command, "regload") == 0 && argc == 3)
         return LoadRegistry(argv[2]);
     if (strcmp(command, "regdump") == 0 && argc == 3)
         return DumpRegistry(argv[2]);
-    if (strcmp(command, "profile") == 0) {
-        for (int i = 2; i + 2 < argc; i += 3) {
-            if (!WriteProfileStringA(argv[i], argv[i + 1], argv[i + 2]))
-                return 1;
-        }
-        return 0;
-    }
     BOOL takesId = strcmp(command, "click") == 0 || strcmp(command, "watchbar") == 0;
     if (argc != (takesId ? 5 : 4))
         return Usage();
