@@ -6,12 +6,6 @@ Start-menu group, files) and the decoys around it that a removal must leave
 alone are described once, below. From that description this script writes:
 
   the machine folders      machines/win98 and machines/win95 (default)
-  --emit-regfile PATH      the driver's installation and the decoys as a
-                           REGEDIT4 file, under the registry's own root names
-                           (HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, ...), for a
-                           Wine prefix or any other real registry
-  --emit-listing PATH      the same installation's files and WIN.INI entries
-                           as JSON (see emit_listing)
   --seed S [--mode M]      a generated machine (see generated_machine) as the
                            machine folder --out
 
@@ -27,7 +21,6 @@ gives the same bytes, and a unit test checks that machines/ is up to date.
 """
 
 import argparse
-import json
 import os
 import random
 import shutil
@@ -838,57 +831,11 @@ def write_machine_folder(folder, name):
             write_bytes(host_path(folder, path), data)
 
 
-def emit_regfile(path, name):
-    """The driver's installation and the decoys, under their own root names."""
-    layers = machine(name)[1:]
-    write_bytes(path, regedit4(layers, ROOT_NAMES))
-
-
-def emit_listing(path, name):
-    """JSON for checking a run on another machine:
-      {"machine", "build", "windows_dir", "system_dir",
-       "registry": [{"root", "path", "role", "after_run"}],
-       "win_ini":  [{"section", "key", "value", "role", "after_run"}],
-       "files":    [{"path", "role", "after_run", "size", "hex"}],
-       "folders":  [{"path", "role", "after_run"}]}
-    role: "driver" (the installation) or "decoy"; after_run: "gone" or
-    "kept". Roots are the registry's own names (HKEY_CURRENT_USER, ...). A
-    win_ini item whose key is null stands for its section as a whole."""
-    build, _ = MACHINES[name]
-    _, installation, decoy = machine(name)
-    listing = {"machine": name, "build": build, "windows_dir": WINDOWS, "system_dir": SYSTEM,
-               "registry": [], "win_ini": [], "files": [],
-               "folders": [{"path": PROGRAMS + "\\" + PRODUCT, "role": "driver",
-                            "after_run": "gone"}]}
-
-    def after(stays):
-        return "kept" if stays else "gone"
-
-    for role, layer in (("driver", installation), ("decoy", decoy)):
-        for root, key_path, _, stays in layer.keys:
-            listing["registry"].append({"root": ROOT_NAMES[root], "path": key_path,
-                                        "role": role, "after_run": after(stays)})
-        for section, key, value, stays in layer.profile:
-            listing["win_ini"].append({"section": section, "key": key, "value": value,
-                                       "role": role, "after_run": after(stays)})
-        for file_path, data, stays in layer.files:
-            listing["files"].append({"path": file_path, "role": role,
-                                     "after_run": after(stays), "size": len(data),
-                                     "hex": data.hex()})
-    write_bytes(path, (json.dumps(listing, indent=1) + "\n").encode("ascii"))
-
-
 def main(argv):
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out", default=os.path.join(here, "..", "machines"),
                         help="where to write the machine folders (default: machines/)")
-    parser.add_argument("--machine", choices=sorted(MACHINES), default="win98",
-                        help="the machine for --emit-regfile and --emit-listing")
-    parser.add_argument("--emit-regfile", metavar="PATH",
-                        help="write the installation and decoys as REGEDIT4 and stop")
-    parser.add_argument("--emit-listing", metavar="PATH",
-                        help="write the installation's files and WIN.INI entries as JSON")
     parser.add_argument("--seed", type=int,
                         help="write the generated machine of this seed to --out and stop")
     parser.add_argument("--mode", choices=sorted(GEN_BUILDS),
@@ -897,12 +844,6 @@ def main(argv):
 
     if args.seed is not None:
         write_generated(args.out, generated_machine(args.seed, args.mode))
-        return 0
-    if args.emit_regfile or args.emit_listing:
-        if args.emit_regfile:
-            emit_regfile(args.emit_regfile, args.machine)
-        if args.emit_listing:
-            emit_listing(args.emit_listing, args.machine)
         return 0
     for name in sorted(MACHINES):
         write_machine_folder(os.path.join(args.out, name), name)
