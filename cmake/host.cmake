@@ -93,23 +93,25 @@ foreach(source ${BR_FUZZ_SOURCES})
   endif()
 endforeach()
 
-# BR32UNIN.EXE end to end under Wine, one test per Windows version mode
-# (tests/wine). The win32 preset must have built the program and its helper.
-foreach(mode win98 win95 winxp)
-  add_test(NAME wine_${mode}
-           COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run_suite.sh
-                   --exe ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE ${mode})
-  set_tests_properties(wine_${mode} PROPERTIES
-    ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine"
-    SKIP_RETURN_CODE 77 TIMEOUT 900
-    # One at a time: each starts its own Xvfb and Wine sessions, and the
-    # progress dialog's short life is the one timing the suite relies on.
-    RESOURCE_LOCK wine)
-endforeach()
-
-# The simulated machine against Wine on generated machines: the seeds of
-# tests/wine/differential_seeds.txt, every seed that once disagreed among them.
+# BR32UNIN.EXE end to end under Wine, one test per Windows version mode, each
+# end state against the simulated machine's (tests/wine). The win32 preset must
+# have built the program and its helper.
 if(TARGET br32unin-sim)
+  foreach(mode win98 win95 winxp)
+    add_test(NAME wine_${mode}
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run_suite.sh
+                     --exe ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE
+                     --sim $<TARGET_FILE:br32unin-sim> ${mode})
+    set_tests_properties(wine_${mode} PROPERTIES
+      ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine"
+      SKIP_RETURN_CODE 77 TIMEOUT 900
+      # One at a time: each starts its own Xvfb and Wine sessions, and the
+      # progress dialog's short life is the one timing the suite relies on.
+      RESOURCE_LOCK wine)
+  endforeach()
+
+  # The same on generated machines: the seeds of tests/wine/differential_seeds.txt,
+  # every seed that once disagreed among them.
   add_test(NAME wine_differential
            COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/differential.py
                    --seeds ${CMAKE_SOURCE_DIR}/tests/wine/differential_seeds.txt
