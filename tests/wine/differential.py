@@ -2,26 +2,17 @@
 """The simulated machine held against Wine, on generated machines.
 
     differential.py --count N [--seed S] [--mode win95|win98|winxp]
-    differential.py --seeds FILE
+    differential.py --seeds FILE      # "MODE SEED" lines, # starts a comment
 
-For each seed, tools/make_machines.py draws a whole machine. It is written
-once as a machine folder, on which the host program runs (br32unin-sim DIR
---welcome ok --restart yes), and once into a fresh Wine prefix, on which
-BR32UNIN.EXE runs, driven as the Wine suite drives it: OK, then Yes, so that
-both next starts run. Both end states are read into one normal form and
-compared: the registry subtrees that any phase can touch, WIN.INI by section
-and key, the machine's files and folders with the bytes of the small ones
-(WININIT.INI and wininit.bak among them), the exit code. Where Wine is known
-to differ from Windows 9x, WINE_DIFFERENCES says so and why; nothing else is
-smoothed over. Every disagreement is printed, and the last line says how many
-machines agree.
-
-Seeds run from S (default 1) upwards; without --mode each seed draws its
-mode too. FILE holds "MODE SEED" lines (# starts a comment). Exit status: 0
-all agree, 1 some disagree, 77 Wine cannot run here (1 when CI=true).
+Each machine runs in a machine folder (br32unin-sim) and in a fresh Wine
+prefix (BR32UNIN.EXE), the user answering alike; both end states are read
+into one normal form and compared, known differences of Wine aside
+(WINE_DIFFERENCES). See README.md. Exit status: 0 all agree, 1 some
+disagree, 77 Wine cannot run here (1 when CI=true).
 """
 
 import argparse
+import codecs
 import hashlib
 import os
 import re
@@ -38,8 +29,22 @@ sys.path[:0] = [HERE, os.path.join(ROOT, "tools")]
 import make_machines as mm  # noqa: E402
 import winefix  # noqa: E402
 
-WELCOME, PROGRESS = "Benvenuti nel programma di disinstallazione", "Disinstallazione del driver"
-COMPLETION, CANCELLED = "Disinstallazione riuscita", "Disinstallazione interrotta"
+
+
+def ui_texts():
+    """The strings #define'd in engine.h and texts.h as the program shows them."""
+    texts = {}
+    for header in ("src/engine/engine.h", "src/ui/texts.h"):
+        source = Path(ROOT, header).read_text(encoding="latin-1").replace("\\\n", " ")
+        for name, body in re.findall(r'^#define (\w+) +(.*".*)$', source, re.M):
+            texts[name] = b"".join(codecs.escape_decode(lit)[0] if lit else texts[word]
+                                   for lit, word in re.findall(r'"((?:[^"\\]|\\.)*)"|(\w+)', body))
+    return texts
+
+
+TEXTS = ui_texts()
+WELCOME, PROGRESS, COMPLETION, CANCELLED = (TEXTS[n + "_CAPTION"].decode("cp1252") for n in (
+    "WELCOME", "PROGRESS", "COMPLETION", "CANCEL"))
 OK_YES = ([(WELCOME, "click 1"), (COMPLETION, "click 6")], ["--welcome", "ok", "--restart", "yes"])
 CANCEL = ([(WELCOME, "click 2"), (CANCELLED, "click 1")], ["--welcome", "cancel"])
 CANCEL_EVERY = 10  # every tenth seed the user cancels, and neither side may change anything
@@ -148,32 +153,29 @@ def registry_form(keys, tops):
 
 def ini_form(data):
     """WIN.INI as sections in file order, each with its stripped lines."""
-    form, section = [], None
     if data is None:
         return None
+    form = [(None, [])]
     for line in re.split(r"\r?\n", data.decode("cp1252")):
         line = line.strip()
         if line.startswith("["):
-            section = (line[1:].split("]")[0].strip(), [])
-            form.append(section)
+            form.append((line[1:].split("]")[0].strip(), []))
         elif line:
-            if section is None:
-                section = (None, [])
-                form.append(section)
             key, sep, value = line.partition("=")
+            section = form[-1]
             section[1].append((key.strip(), value.strip()) if sep else (line, None))
-    return form
+    return form if form[0][1] else form[1:]
 
 
 def file_state(path):
-    if os.path.islink(path):
-        return "link"
-    if os.path.isdir(path):
-        return "folder"
-    if not os.path.exists(path):
-        return None
+    if os.path.islink(path) or not os.path.isfile(path):
+        return "link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
     data = Path(path).read_bytes()
-    return data if len(data) <= KEPT else "%d bytes %s" % (len(data), hashlib.sha256(data).hexdigest()[:12])
+    return data if len(data) <= KEPT else sized(data)
+
+
+def sized(data):
+    return "%d bytes %s" % (len(data), hashlib.sha256(data).hexdigest()[:12])
 
 
 def tree_names(top, skip=()):
@@ -280,15 +282,14 @@ def wine_form(g, run, args, before):
     Path(listing).write_text("".join(mm.ROOT_NAMES[t.split("\\")[0]] + t[t.find("\\"):] + "\n"
                                      for t in tops))
     dump = run.wine.wine(args.windrive, "regdump", windows_path(listing)).stdout.decode("latin-1")
-    keys, current, long_names = {}, None, {v: k for k, v in mm.ROOT_NAMES.items()}
-    for kind, *rest in (line.split(" ") for line in dump.splitlines() if line.strip()):
+    keys, short = {}, {v: k for k, v in mm.ROOT_NAMES.items()}
+    for kind, *rest in (line.split(" ") for line in dump.splitlines()):
         if kind == "K":
-            path = bytes.fromhex(rest[0]).decode("cp1252")
-            root, _, sub = path.partition("\\")
-            current = keys.setdefault(long_names[root.upper()] + "\\" + sub, [])
+            root, _, sub = bytes.fromhex(rest[0]).decode("cp1252").partition("\\")
+            values = keys.setdefault(short[root.upper()] + "\\" + sub, [])
         elif kind == "V":
-            current.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
-                            bytes.fromhex(rest[2] if len(rest) > 2 else "")))
+            values.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
+                           bytes.fromhex(rest[2])))
     form = registry_form(keys, tops)
     form["win.ini"] = ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini")))
     form["files"] = files_form(g, drive_c, before, lambda p: winefix.unix_path(drive_c, p),
@@ -358,8 +359,7 @@ def run_both(g, args, base, display, name, case, shots=None):
 
 def shown(state):
     if isinstance(state, bytes):
-        return repr(state)[1:] if len(state) <= SHOWN else "%d bytes %s" % (
-            len(state), hashlib.sha256(state).hexdigest()[:12])
+        return repr(state)[1:] if len(state) <= SHOWN else sized(state)
     return "absent" if state is None else str(state)
 
 

@@ -1,16 +1,9 @@
 #!/usr/bin/env python3
 """BR32UNIN.EXE end to end under Wine, driven like a user.
 
-Per mode and scenario the sample machine goes, as differential.py writes a
-machine, into a machine folder and a fresh copy of the clean prefix. Wine's
-run answers the dialogs by key, button or close box and takes a screenshot
-of each; its end state (registry, WIN.INI, files, exit code) must be the
-simulated machine's after the same answers. Then what only Wine shows: the
-exit code, the dialogs' texts byte for byte, the progress bar's 70 steps,
-the restart privilege, and after a restart the WININIT.INI that Wine's
-restart steps worked through.
-
-Exit status: 0 all passed, 1 a check failed, 77 Wine or Xvfb cannot run here
+Per mode and scenario the sample machine's end state under Wine must be the
+simulated machine's after the same answers (differential.py); beside that,
+what only Wine shows (check_run). See README.md. Exit status: 0 all passed, 1 a check failed, 77 Wine or Xvfb cannot run here
 (a failure when CI=true).
 """
 
@@ -25,33 +18,17 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import differential as df  # noqa: E402
 import winefix  # noqa: E402
-from differential import CANCELLED, COMPLETION, PROGRESS, WELCOME, mm  # noqa: E402
+from differential import CANCELLED, COMPLETION, PROGRESS, TEXTS, WELCOME, mm  # noqa: E402
 
 # Caption: screenshot name, {control id: (class, text)}; 65535 is a message box's text.
 DIALOGS = {
-    WELCOME: ("welcome", {
-        1: ("Button", b"OK"),
-        2: ("Button", b"Cancel"),
-        1000: ("Static", b"Fate clic sul pulsante 'OK' per disinstallare il driver TINTAVERA "
-                         b"Brascora Duneva 10.\nFate clic sul pulsante 'Annula' per abbandonare "
-                         b"la procedura de disinstallazione.")}),
-    PROGRESS: ("progress", {
-        1007: ("Static", b"Il driver TINTAVERA Brascora Duneva 10 \xe8 in fase di "
-                         b"disinstallazione..."),
-        1008: ("msctls_progress32", None)}),
-    COMPLETION: ("completion", {
-        6: ("Button", b"&Yes"),
-        7: ("Button", b"&No"),
-        65535: ("Static", b"Il driver TINTAVERA Brascora Duneva 10 \xe8 stato disinstallato "
-                          b"correttamente.\nDovete riavviare il vostro PC per completare la "
-                          b"disinstallazione.\n\nFate clic sul pulsante 'Si' per riavviare "
-                          b"Windows adesso.\nScegliete 'No' se volete continuare a lavorare."
-                          b"\n\nLa disinstallazione sara effettiva solo dopo aver riavviato "
-                          b"Windows.")}),
-    CANCELLED: ("cancelled", {
-        1: ("Button", b"OK"),
-        65535: ("Static", b"Il driver TINTAVERA Brascora Duneva 10 non \xe8 stato "
-                          b"disinstallato e rimane nel PC.")}),
+    WELCOME: ("welcome", {1: ("Button", b"OK"), 2: ("Button", b"Cancel"),
+                          1000: ("Static", TEXTS["WELCOME_TEXT"])}),
+    PROGRESS: ("progress", {1007: ("Static", TEXTS["PROGRESS_TEXT"]),
+                            1008: ("msctls_progress32", None)}),
+    COMPLETION: ("completion", {6: ("Button", b"&Yes"), 7: ("Button", b"&No"),
+                                65535: ("Static", TEXTS["COMPLETION_TEXT"])}),
+    CANCELLED: ("cancelled", {1: ("Button", b"OK"), 65535: ("Static", TEXTS["CANCEL_TEXT"])}),
 }
 RESTART_FILES = [winefix.SYSTEM_DIR + "\\" + name for name in mm.RESTART_FILES]
 NUL_LINES = b"".join(b"NUL=%s\r\n" % path.encode() for path in RESTART_FILES)
