@@ -150,108 +150,76 @@ size_t FromHex(const char *hex, BYTE *out, size_t size)
     return n;
 }
 
-void PrintHex(const BYTE *data, size_t size)
+void PrintHex(const char *tag, const void *data, size_t size, const char *end)
 {
+    printf("%s", tag);
     for (size_t i = 0; i < size; i++)
-        printf("%02X", data[i]);
-}
-
-BOOL CutLine(char *line)
-{
-    size_t n = strlen(line);
-    while (n && (line[n - 1] == '\n' || line[n - 1] == '\r'))
-        line[--n] = 0;
-    return n > 0;
+        printf("%02X", ((const BYTE *)data)[i]);
+    printf("%s", end);
 }
 
 int LoadRegistry(const char *file)
 {
-    static char line[70000];
+    static char line[70000], hex[70000];
     static BYTE data[33000];
     FILE *in = fopen(file, "r");
-    if (!in)
-        return Usage();
     HKEY key = NULL;
-    int failed = 0;
-    while (fgets(line, sizeof line, in)) {
-        if (!CutLine(line))
-            continue;
+    int failed = !in;
+    while (in && fgets(line, sizeof line, in)) {
+        line[strcspn(line, "\r\n")] = 0;
+        char name[1024], text[1024];
+        unsigned long type = 0;
         const char *path;
-        HKEY root = line[0] == 'V' || line[0] == 'X' ? NULL : SplitRoot(line + 2, &path);
-        if (line[0] == 'K' && root) {
+        HKEY root = line[0] == 'K' ? SplitRoot(line + 2, &path) : NULL;
+        LONG result = ERROR_INVALID_DATA;
+        hex[0] = 0;
+        if (root) {
             if (key)
                 RegCloseKey(key);
             DWORD options = root == HKEY_CURRENT_CONFIG ? REG_OPTION_VOLATILE : 0;
-            if (RegCreateKeyExA(root, path, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL)) {
-                fprintf(stderr, "windrive: cannot create %s\n", line + 2);
+            result = RegCreateKeyExA(root, path, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL);
+            if (result != ERROR_SUCCESS)
                 key = NULL;
-                failed = 1;
-            }
-        } else if ((line[0] == 'V' || line[0] == 'X') && key) {
-            char *name = line + 2, *rest = strchr(name, ' ');
-            if (rest)
-                *rest++ = 0;
-            char text[1024] = "";
-            if (strcmp(name, "-") != 0)
-                text[FromHex(name, (BYTE *)text, sizeof text - 1)] = 0;
-            LONG result;
-            if (line[0] == 'X') {
-                result = RegDeleteValueA(key, text);
-            } else {
-                char *hex = rest ? strchr(rest, ' ') : NULL;
-                if (!hex)
-                    return Usage();
-                DWORD type = strtoul(rest, NULL, 10);
-                DWORD size = (DWORD)FromHex(hex + 1, data, sizeof data - 1);
-                // NT counts a string's NUL that the caller left out when the
-                // byte after the data is one: here it is not.
-                data[size] = 0xFF;
-                result = RegSetValueExA(key, text, 0, type, data, size);
-            }
-            if (result != ERROR_SUCCESS) {
-                fprintf(stderr, "windrive: value %s: error %ld\n", name, result);
-                failed = 1;
-            }
-        } else {
-            fprintf(stderr, "windrive: bad line: %s\n", line);
+        } else if (key && sscanf(line + 1, " %1023s %lu %69999s", name, &type, hex) >= 1) {
+            text[FromHex(strcmp(name, "-") ? name : "", (BYTE *)text, sizeof text - 1)] = 0;
+            DWORD size = (DWORD)FromHex(hex, data, sizeof data - 1);
+            // NT counts a string's NUL that the caller left out when the
+            // byte after the data is one: here it is not.
+            data[size] = 0xFF;
+            result = line[0] == 'X' ? RegDeleteValueA(key, text)
+                                    : RegSetValueExA(key, text, 0, type, data, size);
+        }
+        if (result != ERROR_SUCCESS) {
+            fprintf(stderr, "windrive: %s: error %ld\n", line, result);
             failed = 1;
         }
     }
     if (key)
         RegCloseKey(key);
-    fclose(in);
+    if (in)
+        fclose(in);
     return failed;
 }
 
 void DumpKey(HKEY key, const char *path)
 {
     static BYTE data[65536];
-    char name[16384];
-    printf("K ");
-    PrintHex((const BYTE *)path, strlen(path));
-    printf("\n");
-    for (DWORD i = 0;; i++) {
-        DWORD nameSize = sizeof name, size = sizeof data, type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, NULL, &type, data, &size) != ERROR_SUCCESS)
-            break;
-        printf("V ");
-        PrintHex((const BYTE *)name, nameSize);
-        printf(" %lu ", (unsigned long)type);
-        PrintHex(data, size);
-        printf("\n");
+    char name[16384], child[256], childPath[4096];
+    PrintHex("K ", path, strlen(path), "\n");
+    DWORD nameSize = sizeof name, size = sizeof data, type = 0;
+    for (DWORD i = 0; RegEnumValueA(key, i, name, &nameSize, NULL, &type, data, &size) ==
+                      ERROR_SUCCESS; i++, nameSize = sizeof name, size = sizeof data) {
+        PrintHex("V ", name, nameSize, "");
+        printf(" %lu", (unsigned long)type);
+        PrintHex(" ", data, size, "\n");
     }
-    for (DWORD i = 0;; i++) {
-        char child[256];
-        if (RegEnumKeyA(key, i, child, sizeof child) != ERROR_SUCCESS)
-            break;
-        char *childPath = (char *)malloc(strlen(path) + strlen(child) + 2);
-        sprintf(childPath, "%s\\%s", path, child);
+    for (DWORD i = 0; RegEnumKeyA(key, i, child, sizeof child) == ERROR_SUCCESS; i++) {
         HKEY sub;
+        snprintf(childPath, sizeof childPath, "%s\\%s", path, child);
         if (RegOpenKeyExA(key, child, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
             DumpKey(sub, childPath);
             RegCloseKey(sub);
         }
-        free(childPath);
     }
 }
 
@@ -259,19 +227,18 @@ int DumpRegistry(const char *file)
 {
     static char line[4096];
     FILE *in = fopen(file, "r");
-    if (!in)
-        return Usage();
-    while (fgets(line, sizeof line, in)) {
+    while (in && fgets(line, sizeof line, in)) {
+        line[strcspn(line, "\r\n")] = 0;
         const char *path;
-        HKEY root, key;
-        if (CutLine(line) && (root = SplitRoot(line, &path)) &&
-            RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        HKEY root = SplitRoot(line, &path), key;
+        if (root && RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
             DumpKey(key, line);
             RegCloseKey(key);
         }
     }
-    fclose(in);
-    return 0;
+    if (in)
+        fclose(in);
+    return !in;
 }
 
 }  // namespace

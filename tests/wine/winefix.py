@@ -58,21 +58,19 @@ class Wine:
         """Until no process of this prefix runs the program name (lower
         case, say "wineboot.exe"); False on the timeout."""
         want = ("WINEPREFIX=" + self.prefix).encode()
+
+        def runs(pid):
+            try:
+                return (name.encode() in Path("/proc", pid, "cmdline").read_bytes().lower() and
+                        want in Path("/proc", pid, "environ").read_bytes().split(b"\0"))
+            except OSError:
+                return False
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            running = False
-            for pid in filter(str.isdigit, os.listdir("/proc")):
-                try:
-                    if (name.encode() in Path("/proc", pid, "cmdline").read_bytes().lower() and
-                            want in Path("/proc", pid, "environ").read_bytes().split(b"\0")):
-                        running = True
-                        break
-                except OSError:
-                    pass
-            if not running:
-                return True
+        while any(runs(pid) for pid in filter(str.isdigit, os.listdir("/proc"))):
+            if time.monotonic() > deadline:
+                return False
             time.sleep(0.05)
-        return False
+        return True
 
 
 def copy_prefix(source, target):
@@ -190,9 +188,7 @@ class Run:
         click on the close box; close-early, watch: nothing more."""
         verb, _, arg = action.partition(" ")
         if verb == "key":
-            window = self.x_window(caption)
-            if not window:
-                raise RuntimeError("no X window named %r" % caption)
+            window = self.x_window(caption) or caption + ": no X window"
             self.xdotool("windowfocus", "--sync", window, "key", "--clearmodifiers", arg)
         elif verb == "click":
             self.windrive("click", caption, arg, wait=True)
