@@ -54,7 +54,6 @@ SHOWN = 48  # bytes of a file shown in a report
 
 
 def machine_key(path):
-    """A path's key in the normal form: lower case, backslashes."""
     return path.replace("/", "\\").lower()
 
 
@@ -129,14 +128,8 @@ def parse_reg_value(line):
 
 
 def watched(g):
-    """The subtrees compared, each once: (short root, path)."""
-    out = []
-    for root, path in g.watched_keys():
-        full = root + "\\" + path
-        if not any(full.lower().startswith(o.lower() + "\\") or full.lower() == o.lower()
-                   for o in out):
-            out = [o for o in out if not o.lower().startswith(full.lower() + "\\")] + [full]
-    return out
+    """The subtrees compared ("HKLM\\path"), some inside others."""
+    return sorted({root + "\\" + path for root, path in g.watched_keys()})
 
 
 def registry_form(keys, tops):
@@ -286,7 +279,7 @@ def wine_form(g, run, args, before):
     for kind, *rest in (line.split(" ") for line in dump.splitlines()):
         if kind == "K":
             root, _, sub = bytes.fromhex(rest[0]).decode("cp1252").partition("\\")
-            values = keys.setdefault(short[root.upper()] + "\\" + sub, [])
+            values = keys[short[root.upper()] + "\\" + sub] = []
         elif kind == "V":
             values.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
                            bytes.fromhex(rest[2])))
