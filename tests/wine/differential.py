@@ -13,6 +13,7 @@ disagree, 77 Wine cannot run here (1 when CI=true).
 
 import argparse
 import codecs
+import functools
 import hashlib
 import os
 import re
@@ -392,33 +393,23 @@ def main(argv):
                                          if line.split("#")[0].strip())]
     else:
         runs = [(s, args.mode) for s in range(args.seed, args.seed + args.count)]
-    started = winefix.start_display("differential", [args.exe, args.windrive, args.sim])
-    if not started:
-        return 1 if os.environ.get("CI") == "true" else 77
-    xvfb, display = started
-    agree = 0
-    try:
-        base = winefix.base_prefix(args.work, display)
-        program = Path(args.exe).read_bytes()
-        for seed, mode in runs:
-            started = time.monotonic()
-            g = with_program(mm.generated_machine(seed, mode), program)
-            cancel = seed % CANCEL_EVERY == 0
-            name = "seed-%d-%s" % (seed, g.mode)
-            lines, _ = run_both(g, args, base, display, name, CANCEL if cancel else OK_YES)
-            agree += not lines
-            print("%-5s seed %d %s%s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
-                                                 " cancel" if cancel else "",
-                                                 time.monotonic() - started), flush=True)
-            for line in lines:
-                print("      " + line, flush=True)
-            if not lines and not args.keep:
-                shutil.rmtree(os.path.join(args.work, name), ignore_errors=True)
-    finally:
-        xvfb.terminate()
-        xvfb.wait(10)
-    print("%d of %d machines agree" % (agree, len(runs)))
-    return 0 if agree == len(runs) else 1
+    return winefix.run_all("differential", args, [
+        functools.partial(one_machine, args, seed, mode) for seed, mode in runs],
+        "%d of %d machines agree")
+
+
+def one_machine(args, seed, mode, base, display, program):
+    started, g = time.monotonic(), with_program(mm.generated_machine(seed, mode), program)
+    cancel = seed % CANCEL_EVERY == 0
+    name = "seed-%d-%s" % (seed, g.mode)
+    lines, _ = run_both(g, args, base, display, name, CANCEL if cancel else OK_YES)
+    print("%-5s seed %d %s%s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
+                                         " cancel" if cancel else "", time.monotonic() - started))
+    for line in lines:
+        print("      " + line, flush=True)
+    if not lines and not args.keep:
+        shutil.rmtree(os.path.join(args.work, name), ignore_errors=True)
+    return not lines
 
 
 def parse_args(parser, argv):

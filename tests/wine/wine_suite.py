@@ -8,11 +8,11 @@ what only Wine shows (check_run). See README.md. Exit status: 0 all passed, 1 a 
 """
 
 import argparse
+import functools
 import os
 import shutil
 import sys
 import time
-from pathlib import Path
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -112,7 +112,7 @@ def check_run(run, mode, restart, pending):
     return problems
 
 
-def run_scenario(args, base, display, mode, program, scenario):
+def run_scenario(args, mode, scenario, base, display, program):
     name, steps, answers, pending = scenario
     started, answers = time.monotonic(), answers.split()
     options = ["--welcome", answers[0]] + ["--restart", answers[-1]] * (len(answers) > 1)
@@ -136,26 +136,12 @@ def main(argv):
     args = df.parse_args(parser, argv)
     if set(args.modes) - {"win98", "win95", "winxp"}:
         parser.error("unknown mode in %s" % args.modes)
-    started = winefix.start_display("wine suite", [args.exe, args.windrive, args.sim],
-                                    ("wine", "wineserver", "wineboot", "Xvfb", "xdotool", "import"))
-    if not started:
-        return 1 if os.environ.get("CI") == "true" else 77
-    xvfb, display = started
     os.makedirs(os.path.join(args.work, "shots"), exist_ok=True)
-    passed = failed = 0
-    try:
-        base, program = winefix.base_prefix(args.work, display), Path(args.exe).read_bytes()
-        for mode in args.modes or ["win98", "win95", "winxp"]:
-            for scenario in SCENARIOS:
-                if (not scenario[3] or mode == "win98") and (
-                        not args.scenario or scenario[0] in args.scenario):
-                    ok = run_scenario(args, base, display, mode, program, scenario)
-                    passed, failed = passed + ok, failed + (not ok)
-    finally:
-        xvfb.terminate()
-        xvfb.wait(10)
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    cases = [functools.partial(run_scenario, args, mode, scenario)
+             for mode in args.modes or ["win98", "win95", "winxp"] for scenario in SCENARIOS
+             if (not scenario[3] or mode == "win98") and (
+                 not args.scenario or scenario[0] in args.scenario)]
+    return winefix.run_all("wine suite", args, cases, "%d of %d scenarios passed", ("import",))
 
 
 if __name__ == "__main__":

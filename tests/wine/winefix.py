@@ -123,19 +123,28 @@ def base_prefix(work, display):
     return wine.prefix
 
 
-def start_display(name, files, tools=("wine", "wineserver", "wineboot", "Xvfb", "xdotool")):
-    """Xvfb on a free display: (its process, ":N"), or None with the reason
-    printed when something is missing."""
-    missing = [t for t in tools if not shutil.which(t)]
-    missing += [p for p in files if not os.path.isfile(p)]
+def run_all(name, args, cases, summary, tools=()):
+    """Each case(base prefix, display, program bytes), True when it passed,
+    on one Xvfb display; prints summary % (passed, all) and gives the exit
+    status (77 when something is missing, 1 then if CI=true)."""
+    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool") + tools
+               if not shutil.which(t)]
+    missing += [p for p in (args.exe, args.windrive, args.sim) if not os.path.isfile(p)]
     xvfb = None if missing else subprocess.Popen(
         ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     display = xvfb and ":" + xvfb.stdout.readline().strip().decode()
     if display in (None, ":"):
         print("%s: cannot run, missing: %s" % (name, " ".join(missing) or "Xvfb's display"))
-        return None
-    return xvfb, display
+        return 1 if os.environ.get("CI") == "true" else 77
+    try:
+        base, program = base_prefix(args.work, display), Path(args.exe).read_bytes()
+        passed = sum(bool(case(base, display, program)) for case in cases)
+    finally:
+        xvfb.terminate()
+        xvfb.wait(10)
+    print(summary % (passed, len(cases)))
+    return 0 if passed == len(cases) else 1
 
 
 class Run:
