@@ -245,23 +245,27 @@ def file_bytes(path):
     return Path(path).read_bytes() if os.path.isfile(path) else None
 
 
+def windrive_key(path):
+    """WINDRIVE.EXE's "R PATH" of "HKLM\\PATH" (R: the root's place in ROOT_NAMES)."""
+    root, _, sub = path.partition("\\")
+    return "%d %s" % (list(mm.ROOT_NAMES).index(root), sub)
+
+
 def wine_script(g):
     """WINDRIVE.EXE regload lines for the machine's registry."""
-    lines = ["K HKEY_CURRENT_USER\\Software\\Wine",
-             "V %s 1 %s" % (b"Version".hex(), (g.mode.encode() + b"\0").hex()),
-             "K HKEY_CURRENT_USER\\" + mm.SHELL_FOLDERS]
+    lines = ["K 4 Software\\Wine", "V %s 1 %s" % (b"Version".hex(), (g.mode.encode() + b"\0").hex()),
+             "K 4 " + mm.SHELL_FOLDERS]
     lines.append("V %s 1 %s" % (b"Programs".hex(), (g.programs.encode("cp1252") + b"\0").hex())
                  if g.programs else "X " + b"Programs".hex())
     for root, path, values, _ in g.layer.keys:
-        names = [mm.ROOT_NAMES[root] + "\\" + path]
+        names = [root + "\\" + path]
         # Windows 9x shows these two pairs as one key each; so must the prefix.
-        for a, b in (("HKEY_CURRENT_USER\\", "HKEY_USERS\\.DEFAULT\\"),
-                     ("HKEY_CURRENT_CONFIG\\", "HKEY_LOCAL_MACHINE\\Config\\0001\\")):
+        for a, b in (("HKCU\\", "HKU\\.DEFAULT\\"), ("HKCC\\", "HKLM\\Config\\0001\\")):
             for x, y in ((a, b), (b, a)):
                 if names[0].lower().startswith(x.lower()):
                     names.append(y + names[0][len(x):])
         for name in names:
-            lines.append("K " + name)
+            lines.append("K " + windrive_key(name))
             for value_name, kind, data in values:
                 kind, data = value_bytes(kind, data)
                 lines.append("V %s %d %s" % ((value_name or "").encode("cp1252").hex() or "-",
@@ -273,14 +277,13 @@ def wine_form(g, run, args, before):
     """The prefix's normal form, read in its session."""
     drive_c, tops = run.wine.drive_c, watched(g)
     listing = os.path.join(run.logs, "watched.txt")
-    Path(listing).write_text("".join(mm.ROOT_NAMES[t.split("\\")[0]] + t[t.find("\\"):] + "\n"
-                                     for t in tops))
+    Path(listing).write_text("".join(windrive_key(t) + "\n" for t in tops))
     dump = run.wine.wine(args.windrive, "regdump", windows_path(listing)).stdout.decode("latin-1")
-    keys, short = {}, {v: k for k, v in mm.ROOT_NAMES.items()}
+    keys = {}
     for kind, *rest in (line.split(" ") for line in dump.splitlines()):
         if kind == "K":
-            root, _, sub = bytes.fromhex(rest[0]).decode("cp1252").partition("\\")
-            values = keys[short[root.upper()] + "\\" + sub] = []
+            key = bytes.fromhex(rest[0]).decode("cp1252")
+            values = keys[list(mm.ROOT_NAMES)[int(key[0])] + "\\" + key[2:]] = []
         elif kind == "V":
             values.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
                            bytes.fromhex(rest[2])))

@@ -14,15 +14,15 @@
 //   watchbar CAPTION ID TIMEOUT  each new position of the progress bar
 //                                while it exists, polled every millisecond
 //   regload FILE                 keys and values from FILE, a line each:
-//                                "K ROOT\PATH" creates the key (volatile
+//                                "K R PATH" creates the key (volatile
 //                                below HKEY_CURRENT_CONFIG), "V NAME TYPE
 //                                DATA" sets a value of it (NAME and DATA in
 //                                hex, NAME "-" for the default value, TYPE in
 //                                decimal), "X NAME" deletes one
-//   regdump FILE                 for each key path in FILE (a line each),
+//   regdump FILE                 for each "R PATH" in FILE (a line each),
 //                                that key and its subtree as the A calls see
-//                                them: "K PATH" and "V NAME TYPE DATA" lines,
-//                                NAME and DATA in hex, PATH in hex
+//                                them: "K R PATH" and "V NAME TYPE DATA"
+//                                lines, "R PATH", NAME and DATA in hex
 // Known limits: the first dialog with the caption wins; texts are cut at
 // 1023 bytes.
 #include <windows.h>
@@ -117,27 +117,14 @@ int Usage()
     return 3;
 }
 
-struct Root {
-    const char *name;
-    HKEY key;
-};
-const Root g_roots[] = {
-    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
-    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},   {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {NULL, NULL},
-};
-
-// The root of "ROOT\path"; *path points after the backslash.
-HKEY SplitRoot(const char *full, const char **path)
+// A key path "R PATH" names PATH below root R: 0 HKEY_LOCAL_MACHINE,
+// 1 HKEY_USERS, 2 HKEY_CLASSES_ROOT, 3 HKEY_CURRENT_CONFIG, 4 HKEY_CURRENT_USER.
+HKEY SplitRoot(const char *key, const char **path)
 {
-    for (int i = 0; g_roots[i].name; i++) {
-        size_t n = strlen(g_roots[i].name);
-        if (_strnicmp(full, g_roots[i].name, n) == 0 && (full[n] == '\\' || full[n] == 0)) {
-            *path = full[n] ? full + n + 1 : full + n;
-            return g_roots[i].key;
-        }
-    }
-    return NULL;
+    static const HKEY roots[] = {HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CLASSES_ROOT,
+                                 HKEY_CURRENT_CONFIG, HKEY_CURRENT_USER};
+    *path = key + 2;
+    return key[0] >= '0' && key[0] <= '4' && key[1] == ' ' ? roots[key[0] - '0'] : NULL;
 }
 
 size_t FromHex(const char *hex, BYTE *out, size_t size)
