@@ -11,7 +11,8 @@ alone are described once, below. From that description this script writes:
                            (HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, ...), for a
                            Wine prefix or any other real registry
   --emit-listing PATH      the same installation's files and WIN.INI entries
-                           as JSON (see emit_listing)
+                           as JSON (see emit_listing), or as lines of text
+                           when PATH ends in .txt
 
 Registry keys are described by the root the installer wrote them under. A
 Windows 9x machine stores HKEY_CLASSES_ROOT under HKLM\\SOFTWARE\\Classes,
@@ -558,7 +559,10 @@ def emit_listing(path, name):
        "folders":  [{"path", "role", "after_run"}]}
     role: "driver" (the installation) or "decoy"; after_run: "gone" or
     "kept". Roots are the registry's own names (HKEY_CURRENT_USER, ...). A
-    win_ini item whose key is null stands for its section as a whole."""
+    win_ini item whose key is null stands for its section as a whole.
+    A PATH ending in .txt gets the same items as lines "KIND ROLE AFTER_RUN
+    ITEM", KIND registry, win_ini, file or folder; ITEM ROOT\\path,
+    [section] key, or the path: for readers without JSON."""
     build, _ = MACHINES[name]
     _, installation, decoy = machine(name)
     listing = {"machine": name, "build": build, "windows_dir": WINDOWS, "system_dir": SYSTEM,
@@ -580,7 +584,16 @@ def emit_listing(path, name):
             listing["files"].append({"path": file_path, "role": role,
                                      "after_run": after(stays), "size": len(data),
                                      "hex": data.hex()})
-    write_bytes(path, (json.dumps(listing, indent=1) + "\n").encode("ascii"))
+    if not path.endswith(".txt"):
+        write_bytes(path, (json.dumps(listing, indent=1) + "\n").encode("ascii"))
+        return
+    lines = ["registry %(role)s %(after_run)s %(root)s\\%(path)s" % r for r in listing["registry"]]
+    lines += ["win_ini %s %s [%s]%s" % (w["role"], w["after_run"], w["section"],
+                                        "" if w["key"] is None else " " + w["key"])
+              for w in listing["win_ini"]]
+    lines += ["%s %s %s %s" % (kind[:-1], f["role"], f["after_run"], f["path"])
+              for kind in ("files", "folders") for f in listing[kind]]
+    write_bytes(path, ("\n".join(lines) + "\n").encode("cp1252"))
 
 
 def main(argv):
