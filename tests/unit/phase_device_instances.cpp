@@ -13,7 +13,7 @@ const std::string CLASS_PRINTER = "System\\CurrentControlSet\\Services\\Class\\P
 
 std::string Name(const std::string &base, int number)
 {
-    char digits[8];
+    char digits[16];
     snprintf(digits, sizeof digits, "\\%04d", number);
     return base + digits;
 }
@@ -57,7 +57,7 @@ TEST(DeviceInstances, TriesWithinTheBudgetAndDeletesTheMatches)
         machine.Key(HKLM + ROOT_PRINTER);
         for (const auto &[number, value] : c.keys)
             machine.Key(HKLM + Name(ROOT_PRINTER, number), {value});
-        machine.Load();
+        ASSERT_TRUE(machine.Load());
         if (c.firstDeletionFails)
             SimFailCall("RegDeleteKeyA", 1, ERROR_ACCESS_DENIED);
         ScanDeviceInstances();
