@@ -31,8 +31,8 @@ const std::vector<std::string> &SampleRemovals(const std::string &sample)
 // How a case changes the sample's removal set: items added, the items that
 // hold a text of drop left out, and from rewritten to to.
 struct Change {
-    std::vector<std::string> add, drop;
-    std::string from, to;
+    std::vector<std::string> add = {}, drop = {};
+    std::string from = {}, to = {};
 };
 
 // What is missing, what is extra, and the removal calls the run made.
