@@ -34,6 +34,7 @@ W Words(const std::string &bytes, int failingRead = 0)
     EXPECT_EQ('#', word[size]) << "written past the buffer";
     words.push_back(TextFailed(s) ? "<failed>" : TextAtEnd(s) ? "<end>" : "<?>");
     EXPECT_EQ(0, TextClose(s));
+    EXPECT_EQ("", CallsOf("FileIoWriteAtEnd")) << "a stream opened to read writes nothing";
     return words;
 }
 
