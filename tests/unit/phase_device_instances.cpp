@@ -23,7 +23,7 @@ struct ScanCase {
     std::vector<std::pair<int, std::string>> keys;  // pass 1's, with a value line
     int lastTried;                                  // the last number the pass tries
     std::vector<int> deleted;                       // deletions attempted, in order
-    bool firstDeletionFails;
+    bool firstDeletionFails = false;
 };
 
 // Pass 1 tries 0000 up to lastTried, each name once, and the name of each
