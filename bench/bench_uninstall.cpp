@@ -24,11 +24,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine.h"
-#include "sim.h"
+#include "machine_builder.h"
 
 namespace {
 
@@ -44,20 +45,6 @@ const char *const PASS_BASES[] = {
     "System\\CurrentControlSet\\Services\\Class\\Printer",
 };
 const char *const PASS_VALUES[] = {"DeviceDesc", "DriverDesc"};
-
-fs::path FreshDir(const std::string &name)
-{
-    fs::path dir = fs::temp_directory_path() / ("br-bench-" + name + "-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-void WriteFile(const fs::path &path, const std::string &bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
-}
 
 // Writes the file out to the disk, so that its pages can later be dropped
 // from the cache.
@@ -130,15 +117,14 @@ int InfFileCount()
 
 // The heavy machine, made once for the whole run.
 struct HeavyMachine {
-    fs::path dir;
+    MachineBuilder machine;
     std::vector<std::string> infHostPaths;
     std::vector<std::string> probedNames[2];  // per pass, in the order the scan tries them
 
     HeavyMachine()
     {
-        dir = FreshDir("heavy");
-        WriteFile(dir / "machine.ini", "[Machine]\r\nBuild=950\r\n");
-        std::string reg = "REGEDIT4\r\n\r\n";
+        machine.Set("Build", "950").File("C:\\WINDOWS\\WIN.INI", "[windows]\r\n\r\n[Devices]\r\n\r\n");
+        std::string reg;
         for (int pass = 0; pass < 2; pass++) {
             for (int n = 0; n < INSTANCE_KEYS_PER_PASS; n++) {
                 std::string name = InstanceName(PASS_BASES[pass], n);
@@ -150,26 +136,20 @@ struct HeavyMachine {
             for (int n = INSTANCE_KEYS_PER_PASS; n <= INSTANCE_KEYS_PER_PASS + 100; n++)
                 probedNames[pass].push_back(InstanceName(PASS_BASES[pass], n));
         }
-        WriteFile(dir / "registry.reg", reg);
-        WriteFile(dir / "drives/C/WINDOWS/WIN.INI", "[windows]\r\n\r\n[Devices]\r\n\r\n");
-        fs::create_directories(dir / "drives/C/WINDOWS/SYSTEM");
+        machine.Registry(reg).Dir("C:\\WINDOWS\\SYSTEM");
         int files = InfFileCount();
         for (int i = 0; i < files; i++) {
-            fs::path path = dir / ("drives/C/WINDOWS/INF/OEM" + std::to_string(i) + ".INF");
-            WriteFile(path, InfText(i));
-            SyncFile(path.string());
-            infHostPaths.push_back(path.string());
+            std::string path = "C:\\WINDOWS\\INF\\OEM" + std::to_string(i) + ".INF";
+            machine.File(path, InfText(i));
+            SyncFile(machine.Host(path));
+            infHostPaths.push_back(machine.Host(path));
         }
     }
-    ~HeavyMachine() { fs::remove_all(dir); }
 
     void Load()
     {
-        std::string error;
-        if (!SimLoadMachine(dir.string(), &error)) {
-            fprintf(stderr, "br_bench: %s\n", error.c_str());
+        if (!machine.Load())
             std::exit(1);
-        }
     }
 };
 
@@ -196,7 +176,7 @@ void Reset(benchmark::State &state)
 {
     state.PauseTiming();
     SimClearCalls();
-    fs::remove(Heavy().dir / "drives/C/WINDOWS/wininit.ini");
+    fs::remove(Heavy().machine.Host("C:\\WINDOWS\\wininit.ini"));
     state.ResumeTiming();
 }
 
@@ -204,21 +184,16 @@ void Reset(benchmark::State &state)
 
 void BM_SampleRun(benchmark::State &state, const char *sample)
 {
-    fs::path source = fs::path(BR_SOURCE_DIR) / "machines" / sample;
-    fs::path copy = FreshDir(sample);
+    std::unique_ptr<MachineBuilder> copy;
     for (auto _ : state) {
         state.PauseTiming();
-        SimUnloadMachine();
-        fs::remove_all(copy);
-        fs::copy(source, copy, fs::copy_options::recursive);
-        std::string error;
-        if (!SimLoadMachine(copy.string(), &error))
-            state.SkipWithError(error.c_str());
+        copy.reset();  // unloads and removes the last one
+        copy = std::make_unique<MachineBuilder>(sample);
+        if (!copy->Load())
+            state.SkipWithError("the sample does not load");
         state.ResumeTiming();
         RunUninstall();
     }
-    SimUnloadMachine();
-    fs::remove_all(copy);
 }
 BENCHMARK_CAPTURE(BM_SampleRun, win98, "win98")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SampleRun, win95, "win95")->Unit(benchmark::kMillisecond);

@@ -60,6 +60,7 @@ find_package(benchmark QUIET)
 file(GLOB BR_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 if(benchmark_FOUND AND BR_BENCH_SOURCES)
   add_executable(br_bench ${BR_BENCH_SOURCES})
+  target_include_directories(br_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
   target_link_libraries(br_bench PRIVATE br_program benchmark::benchmark)
   target_compile_definitions(br_bench PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
@@ -69,7 +70,8 @@ endif()
 # in every other host build each replays its corpus folder as a test, so
 # that the seeds and every input that once made it fail run under ctest
 # (and under the sanitizers of the asan preset). fuzz_word_reader brings its
-# own file layer in memory and takes only crt.cpp of the program.
+# own file layer in memory and takes only crt.cpp of the program; the others
+# make their machine with the unit tests' MachineBuilder.
 file(GLOB BR_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
 if(BR_FUZZ)
   add_custom_target(fuzzers)
@@ -81,8 +83,9 @@ foreach(source ${BR_FUZZ_SOURCES})
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform ${CMAKE_SOURCE_DIR}/fuzz)
   else()
     add_executable(${name} ${source})
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_SOURCE_DIR}/tests/unit)
     target_link_libraries(${name} PRIVATE br_program)
+    target_compile_definitions(${name} PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
   if(BR_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)

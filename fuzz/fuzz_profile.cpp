@@ -50,14 +50,14 @@ std::string HeaderName(const std::string &line)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzMachineDir();
+    MachineBuilder &machine = FuzzMachine();
     FuzzInput input(data, size);
     unsigned op = input.Byte() % 4;
     unsigned bufferSize = input.Byte();
     std::string section = NoNul(input.Counted());
     std::string key = NoNul(input.Counted());
     std::string before = input.Rest();
-    FuzzWrite("WINDOWS/WIN.INI", before);
+    machine.File("C:\\WINDOWS\\WIN.INI", before);
     SimClearCalls();
 
     if (op >= 2) {
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(WriteProfileStringA(section.c_str(), op == 0 ? key.c_str() : nullptr, nullptr),
                "a deletion from a writable WIN.INI failed");
-    std::string after = FuzzRead("WINDOWS/WIN.INI");
+    std::string after = machine.Read("C:\\WINDOWS\\WIN.INI");
 
     std::vector<std::string> was = SplitLines(before), now = SplitLines(after);
     FUZZ_CHECK(now.size() <= was.size(), "lines were added");

@@ -1,8 +1,10 @@
-// The simulated machine's REGEDIT4 reader on arbitrary text (after the
-// REGEDIT4 line): it either refuses the text or reads a registry that it
-// writes out so that reading that back and writing it again gives the same
-// bytes; and once a key is deleted, the text saved (the text read less that
-// key's blocks) reads back as the same keys and values.
+// The simulated machine's REGEDIT4 reader on arbitrary text, with a
+// REGEDIT4 line put before it when it has none (so that whole registry files
+// are seeds too, linked from where they live): it either refuses the text or
+// reads a registry that it writes out so that reading that back and writing
+// it again gives the same bytes; and once a key is deleted, the text saved
+// (the text read less that key's blocks) reads back as the same keys and
+// values.
 #include "core/core.h"
 #include "fuzz_check.h"
 #include "platform.h"
@@ -32,7 +34,9 @@ bool SameTree(SimRegKey *a, SimRegKey *b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::string text = "REGEDIT4\r\n" + std::string((const char *)data, size);
+    std::string text((const char *)data, size);
+    if (text.compare(0, 8, "REGEDIT4"))
+        text = "REGEDIT4\r\n" + text;
     std::string error;
     SimRegReset();
     if (!SimRegImport(text, &error)) {

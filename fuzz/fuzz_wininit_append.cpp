@@ -48,15 +48,15 @@ bool LastSectionIsRename(const std::string &text)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzMachineDir();
+    MachineBuilder &machine = FuzzMachine();
     FuzzInput input(data, size);
     bool exists = input.Byte() & 1;
     std::string systemDir = NoNul(input.Counted());
     std::string old = input.Rest();
 
-    std::remove(FuzzHostPath("WINDOWS/wininit.ini").c_str());
+    std::remove(machine.Host("C:\\WINDOWS\\wininit.ini").c_str());
     if (exists)
-        FuzzWrite("WINDOWS/wininit.ini", old);
+        machine.File("C:\\WINDOWS\\wininit.ini", old);
     UninstallRun run = {};
     lstrcpyA(run.windowsDir, "C:\\WINDOWS");
     lstrcpyA(run.systemDir, systemDir.c_str());
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (line.size() < TEXT_SIZE)
             expected += LineBytes(line);
     }
-    std::string after = FuzzRead("WINDOWS/wininit.ini");
+    std::string after = machine.Read("C:\\WINDOWS\\wininit.ini");
     FUZZ_CHECK(after == expected, "WININIT.INI holds\n%s\nexpected\n%s", Shown(after).c_str(),
                Shown(expected).c_str());
     FUZZ_CHECK(SimOpenHandles().empty(), "left open: %s", SimOpenHandles().c_str());

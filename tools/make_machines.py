@@ -8,6 +8,8 @@ alone are described once, below. From that description this script writes:
   the machine folders      machines/win98 and machines/win95 (default)
   --seed S [--mode M]      a generated machine (see generated_machine) as the
                            machine folder --out
+  --emit-listing PATH      what a removal on a sample machine (--machine) must
+                           change, as lines of text, for the unit tests
 
 Registry keys are described by the root the installer wrote them under. A
 Windows 9x machine stores HKEY_CLASSES_ROOT under HKLM\\SOFTWARE\\Classes,
@@ -831,6 +833,26 @@ def write_machine_folder(folder, name):
             write_bytes(host_path(folder, path), data)
 
 
+def emit_listing(path, name):
+    """What a removal on the sample machine NAME must change, for the unit
+    tests: a line "KIND ROLE AFTER_RUN ITEM" for each registry key (ROOT\\path
+    under the registry's own root names), WIN.INI entry ([section] key),
+    file and the group folder; ROLE is driver or decoy, AFTER_RUN gone or
+    kept."""
+    _, installation, decoy = machine(name)
+    lines = ["folder driver gone %s\\%s" % (PROGRAMS, PRODUCT)]
+    for role, layer in (("driver", installation), ("decoy", decoy)):
+        after = lambda stays: "kept" if stays else "gone"  # noqa: E731
+        lines += ["registry %s %s %s\\%s" % (role, after(stays), ROOT_NAMES[root], key)
+                  for root, key, _, stays in layer.keys]
+        lines += ["win_ini %s %s [%s]%s" % (role, after(stays), section,
+                                            "" if key is None else " " + key)
+                  for section, key, _, stays in layer.profile]
+        lines += ["file %s %s %s" % (role, after(stays), file_path)
+                  for file_path, _, stays in layer.files]
+    write_bytes(path, ("\n".join(lines) + "\n").encode("cp1252"))
+
+
 def main(argv):
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -840,7 +862,15 @@ def main(argv):
                         help="write the generated machine of this seed to --out and stop")
     parser.add_argument("--mode", choices=sorted(GEN_BUILDS),
                         help="the generated machine's Windows version (default: drawn)")
+    parser.add_argument("--machine", choices=sorted(MACHINES), default="win98",
+                        help="the sample machine that --emit-listing describes")
+    parser.add_argument("--emit-listing", metavar="PATH",
+                        help="write what a removal on --machine must change to PATH and stop")
     args = parser.parse_args(argv)
+
+    if args.emit_listing:
+        emit_listing(args.emit_listing, args.machine)
+        return 0
 
     if args.seed is not None:
         write_generated(args.out, generated_machine(args.seed, args.mode))

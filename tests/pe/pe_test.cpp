@@ -1,7 +1,7 @@
 // The built Windows program, read back from its file: what Windows 95 needs
-// to load it, what it imports, and its four resources. The templates are
-// also decoded from the bytes that make_dialogs.py made, so that a change to
-// dialogs.txt that breaks the layout fails here even before a Windows build.
+// to load it, what it imports, and its four resources, each the bytes that
+// res/ made (make_dialogs.py and make_icon.py check those against their
+// descriptions).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,65 +117,6 @@ TEST_F(BuiltProgram, CarriesOne32By32SixteenColourIcon)
     EXPECT_EQ((std::vector<unsigned char>{0, 0, 1, 0, 1, 0, 32, 32, 16, 0, 1, 0, 4, 0, 0xE8, 2, 0, 0, 1, 0}), group->data);
     EXPECT_EQ(ReadFile(BR_SOURCE_DIR "/res/uninicon.ico").substr(22), std::string(image->data.begin(), image->data.end()))
         << "the icon image differs from res/uninicon.ico";
-    // BITMAPINFOHEADER: 40 bytes, 32 by 64 (bitmap and mask), 1 plane, 4
-    // bits, BI_RGB, 512 bytes of bitmap, the rest 0; then the standard 16
-    // colours as blue, green, red, 0.
-    std::vector<unsigned char> header = {40, 0, 0, 0, 32, 0, 0, 0, 64, 0, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 0, 2};
-    header.resize(40);
-    for (uint32_t rgb : {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
-                         0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF})
-        header.insert(header.end(), {(unsigned char)rgb, (unsigned char)(rgb >> 8), (unsigned char)(rgb >> 16), 0});
-    EXPECT_EQ(header, std::vector<unsigned char>(image->data.begin(), image->data.begin() + 104));
-    // The mask's rows start bottom first; a set bit is a transparent pixel.
-    const unsigned char *mask = image->data.data() + 104 + 512;
-    auto transparent = [&](int x, int y) { return (mask[(31 - y) * 4 + x / 8] >> (7 - x % 8)) & 1; };
-    EXPECT_TRUE(transparent(0, 0) && transparent(31, 0) && transparent(0, 31) && transparent(31, 31) &&
-                !transparent(16, 16)) << "transparent corners, the middle drawn";
-}
-
-// ------------------------------------------------ the described templates
-
-// A template of res/dialogs.inc as text: its header and font, then a line
-// for each control (its class by ordinal or by name, with its letter case).
-std::string Described(const std::string &name)
-{
-    auto Shown = [](const SimTemplateName &n) { return n.isOrdinal ? "#" + std::to_string(n.ordinal) : '"' + n.text + '"'; };
-    for (const DialogTemplateBytes *b = g_dialogTemplates; b->name; b++) {
-        SimDialogTemplate t;
-        std::string error;
-        if (name != b->name || !SimParseDialogTemplate(b->bytes, b->size, &t, &error))
-            continue;
-        char line[300];
-        std::snprintf(line, sizeof line, "%s help %u style %08X ex %X at %d,%d size %d,%d menu %s class %s \"%s\"\n"
-                      "font %u %u %u %u \"%s\"%s\n", t.extended ? "extended" : "classic", t.helpId, t.style,
-                      t.exStyle, t.x, t.y, t.cx, t.cy, Shown(t.menu).c_str(), Shown(t.windowClass).c_str(),
-                      t.caption.c_str(), t.pointSize, t.weight, t.italic, t.charset, t.face.c_str(),
-                      t.parsedBytes == b->size ? "" : ", bytes after the last control");
-        std::string text = line;
-        for (const SimTemplateControl &c : t.controls) {
-            std::snprintf(line, sizeof line, "%u %s %s %s style %08X ex %X at %d,%d size %d,%d help %u data %u\n",
-                          c.id, c.className.isOrdinal ? "ordinal" : "named", SimControlClass(c).c_str(),
-                          Shown(c.text).c_str(), c.style, c.exStyle, c.x, c.y, c.cx, c.cy, c.helpId, c.extraBytes);
-            text += line;
-        }
-        return text;
-    }
-    return "no template " + name + " in res/dialogs.inc";
-}
-
-TEST(DescribedTemplates, AreTheProgramsTwoDialogs)
-{
-    EXPECT_EQ("classic help 0 style 80C808C0 ex 0 at 0,0 size 273,95 menu \"\" class \"\" \"Welcoming\"\n"
-              "font 8 0 0 0 \"MS Sans Serif\"\n"
-              "1 ordinal BUTTON \"OK\" style 50010001 ex 0 at 42,68 size 50,14 help 0 data 0\n"
-              "2 ordinal BUTTON \"Cancel\" style 50010000 ex 0 at 165,68 size 53,14 help 0 data 0\n"
-              "1000 ordinal STATIC \"???\" style 50020000 ex 0 at 23,17 size 226,37 help 0 data 0\n",
-              Described("WELCOME"));
-    EXPECT_EQ("extended help 0 style 90C808C0 ex 0 at 0,0 size 186,89 menu \"\" class \"\" \"Uninstalling\"\n"
-              "font 8 0 0 1 \"MS Sans Serif\"\n"
-              "1007 ordinal STATIC \"!!!\" style 50020000 ex 0 at 21,13 size 148,34 help 0 data 0\n"
-              "1008 named msctls_progress32 \"Progress1\" style 50800000 ex 2000 at 28,60 size 126,9 help 0 data 0\n",
-              Described("UNINSTALL"));
 }
 
 }  // namespace

@@ -159,32 +159,6 @@ TEST(HostileMachines, AProfileValueOf149CharactersAndMore)
              {{"section- " + cutSection}, {"section- "}});
 }
 
-// "Programs" as the registry may hold it: not a string, too long, without
-// its NUL. A path that cannot be read whole is not used at all.
-TEST(HostileMachines, ProgramsValuesOfEveryShape)
-{
-    const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs", long300 = programs + "\\" + std::string(268, 'p');
-    const struct {
-        const char *what;
-        std::string value, ini;
-        bool groupGoes;
-    } shapes[] = {
-        {"a number", "\"Programs\"=dword:00000001", "", false},
-        {"the path as binary bytes", RegBinary("Programs", programs), "", true},
-        {"the path without its NUL", "\"Programs\"=hex(1):" + RegBinary("", programs).substr(7), "", true},
-        {"300 bytes", RegString("Programs", long300), "", false},
-        {"300 bytes, the cut part left in the buffer", RegString("Programs", long300), "[Machine]\r\nMoreData=partial\r\n", false},
-        {"260 bytes without a NUL", RegBinary("Programs", programs + std::string(230, '\\')), "", false},
-    };
-    for (const auto &s : shapes)
-        CheckRun(s.what, "win98",
-                 [&](Machine &m) {
-                     m.Key("HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", {s.value})
-                         .Append("machine.ini", s.ini);
-                 },
-                 {{}, s.groupGoes ? std::vector<std::string>() : std::vector<std::string>{GROUP}});
-}
-
 // Windows and system directories of 100 characters: everything is where they
 // say, and goes as on the sample. Of 250: no path under them fits, so only
 // the registry and WIN.INI entries go, and WININIT.INI is not written.

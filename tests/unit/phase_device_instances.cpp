@@ -59,7 +59,7 @@ TEST(DeviceInstances, TriesWithinTheBudgetAndDeletesTheMatches)
         machine.Key(HKLM + ROOT_PRINTER);
         for (const auto &[number, value] : c.keys)
             machine.Key(HKLM + Name(ROOT_PRINTER, number), {value});
-        machine.Load();
+        ASSERT_TRUE(machine.Load());
         if (c.firstDeletionFails)
             SimFailCall("RegDeleteKeyA", 1, ERROR_ACCESS_DENIED);
         ScanDeviceInstances();

@@ -1,5 +1,6 @@
 // The WIN.INI entries: which sections the printer's "Devices" value leads
-// to, and the order of the removals.
+// to, and the order of the removals. A value cut at 149 characters is among
+// the hostile machines.
 #include "phase_support.h"
 
 using namespace phase_support;
@@ -9,8 +10,6 @@ namespace {
 TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
 {
     const std::vector<std::string> FIXED = {"-LPT1", "-FILE", "-LPT2"};
-    // GetProfileStringA cuts a value at 149 characters, and the port with it.
-    const std::string longPort = "\\\\server\\" + std::string(140, 'p');
     const struct {
         const char *what;
         std::string value;  // "": no key for the printer in "Devices"
@@ -24,12 +23,10 @@ TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
         {"a backslash before the comma", "BR\\32jp,lpt1:", {"-lpt1:"}},
         {"the comma last", "BR32jp\\x,", {"-"}},
         {"a backslash and no comma: no port, no section", "BR32jp\\lpt1:", {}},
-        {"149 characters", "BR32jp," + longPort.substr(0, 142), {"-" + longPort.substr(0, 142)}},
-        {"150 characters, cut", "BR32jp," + longPort.substr(0, 143), {"-" + longPort.substr(0, 142)}},
     };
     for (const auto &c : cases) {
         Machine machine;
-        machine.File("C:\\WINDOWS\\WIN.INI", "[Devices]\r\n" + (c.value.empty() ? "" : DRIVER + "=" + c.value + "\r\n")).Load();
+        ASSERT_TRUE(machine.File("C:\\WINDOWS\\WIN.INI", "[Devices]\r\n" + (c.value.empty() ? "" : DRIVER + "=" + c.value + "\r\n")).Load());
         RemoveProfileEntries();
         std::vector<std::string> expected = {"GetProfileStringA(Devices, " + DRIVER + ", BR32jp,lpt1:, " +
                                              (c.value.empty() ? "BR32jp,lpt1:" : c.value.substr(0, 149)) + ", 150)"};

@@ -13,9 +13,10 @@ const std::string SHELL_FOLDERS =
     "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const std::string PROGRAMS = "C:\\WINDOWS\\Start Menu\\Programs";
 
-// The six paths of a group under the folder programs ("-": no call at all):
-// a path that cannot be read whole, or leaves no room for the longest
-// shortcut, is not used at all. More shapes are among the hostile machines.
+// The six paths of a group under the folder programs ("-": no call at all),
+// by what "Programs" holds: a path that cannot be read whole (partial: the
+// machine copies what fits, as Windows 98 does), or leaves no room for the
+// longest shortcut, is not used at all; a number is read as its bytes.
 TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
 {
     const std::string longest(204, 'p');  // 204 + 20 + 35 = 259 characters
@@ -24,13 +25,18 @@ TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
         bool key;               // the Shell Folders key exists
         std::string valueLine;  // "": no "Programs" value
         std::string programs;
+        bool partial = false;
     } cases[] = {
         {"the sample's value", true, RegString("Programs", PROGRAMS), PROGRAMS},
         {"a trailing backslash is kept", true, RegString("Programs", PROGRAMS + "\\"), PROGRAMS + "\\"},
+        {"the path as binary bytes", true, RegBinary("Programs", PROGRAMS), PROGRAMS},
+        {"the path without its NUL", true, "\"Programs\"=hex(1):" + RegBinary("", PROGRAMS).substr(7), PROGRAMS},
+        {"a number", true, "\"Programs\"=dword:00000001", "\x01"},
         {"no Shell Folders key: the root of the drive", false, "", ""},
         {"no Programs value: the root of the drive", true, "", ""},
         {"the longest path that fits", true, RegString("Programs", longest), longest},
         {"one character more", true, RegString("Programs", longest + "p"), "-"},
+        {"300 bytes, the part that fits copied", true, RegString("Programs", std::string(299, 'p')), "-", true},
         {"300 bytes without a NUL", true, RegBinary("Programs", std::string(300, 'C')), "-"},
         {"260 bytes without a NUL", true, RegBinary("Programs", std::string(260, 'C')), "-"},
     };
@@ -38,16 +44,18 @@ TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
         Machine machine;
         if (c.key)
             machine.Key(SHELL_FOLDERS, {c.valueLine});
-        machine.Load();
+        if (c.partial)
+            machine.Set("MoreData", "partial");
+        ASSERT_TRUE(machine.Load());
         RemoveProgramGroup();
-        std::vector<std::string> expected;
-        std::string group = c.programs + "\\" PRODUCT_NAME;
-        for (const char *name : SHORTCUTS)
-            expected.push_back("DeleteFileA(" + group + "\\" + name + ")");
-        expected.push_back("RemoveDirectoryA(" + group + ")");
+        // The shortcuts' names are the whole run's to check (WholeRun).
+        std::vector<std::string> expected(5, "DeleteFileA(" + c.programs + "\\" PRODUCT_NAME "\\*)"), calls;
+        expected.push_back("RemoveDirectoryA(" + c.programs + "\\" PRODUCT_NAME ")");
         if (c.programs == "-")
             expected.clear();
-        EXPECT_EQ(expected, Calls({"DeleteFileA", "RemoveDirectoryA"})) << c.what << "\n" << SimFormatCalls(SimCalls());
+        for (std::string call : Calls({"DeleteFileA", "RemoveDirectoryA"}))
+            calls.push_back(call[0] == 'D' ? call.substr(0, call.rfind('\\') + 1) + "*)" : call);
+        EXPECT_EQ(expected, calls) << c.what << "\n" << SimFormatCalls(SimCalls());
         EXPECT_EQ(c.key ? 1u : 0u, SimCallsNamed("RegQueryValueExA").size()) << c.what;
         EXPECT_EQ("", SimOpenHandles()) << c.what;
     }
@@ -72,7 +80,7 @@ TEST(ProgramGroup, ReadValueText)
     };
     for (const auto &c : cases) {
         Machine machine;
-        machine.Key(HKLM + "Test", {c.valueLine}).Load();
+        ASSERT_TRUE(machine.Key(HKLM + "Test", {c.valueLine}).Load());
         HKEY key = 0;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Test", 0, KEY_QUERY_VALUE, &key));
         char text[SIZE + 1];

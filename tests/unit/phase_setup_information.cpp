@@ -23,6 +23,10 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
         {"alone", "BR32STAT.EXE", true},
         {"empty, after a matching file", "", false},
         {"at the end without a line break", "[BR32STAT]\r\nbrlaunch.exe\r\nBR32STAT.EXE", true},
+        {"between a tab and a VT", "[x]\tBR32STAT.EXE\vx", true},
+        {"between an FF and a lone CR", "x\fBR32STAT.EXE\rx", true},
+        {"after a no-break space", "x\xA0" "BR32STAT.EXE", false},
+        {"across the stream's 16 KiB buffer", std::string(16380, ' ') + "BR32STAT.EXE", true},
         {"followed by commas", "BR32STAT.EXE,,,\r\n", false},
         {"in quotation marks", "\"BR32STAT.EXE\"\r\n", false},
         {"in lower case", "br32stat.exe\r\n", false},
@@ -49,7 +53,7 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
         if (cases[i].deleted)
             deletions.push_back("DeleteFileA(" + path + ")");
     }
-    machine.Load();
+    ASSERT_TRUE(machine.Load());
     DeleteFilesContaining("C:\\WINDOWS\\INF", "oem*.inf", "BR32STAT.EXE");
     std::vector<std::string> got;
     for (size_t i = 0; i < std::size(cases); i++) {
@@ -62,6 +66,21 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
     // Every name is collected, and the search closed, before the first open.
     std::vector<std::string> calls = Calls({"FindClose", "FileIoOpen"});
     EXPECT_TRUE(!calls.empty() && calls[0].rfind("FindClose(", 0) == 0) << Lines(calls);
+    EXPECT_EQ("", SimOpenHandles());
+}
+
+// The list of names starts with room for 200 and grows; when it cannot, the
+// names it holds are judged and the rest left alone.
+TEST(SetupInformation, ANameListThatCannotGrowIsJudgedAsFarAsItGoes)
+{
+    Machine machine;
+    for (int n = 100; n < 302; n++)
+        machine.File(INF + "OEM" + std::to_string(n) + ".INF", "BR32STAT.EXE");
+    ASSERT_TRUE(machine.Load());
+    SimFailCall("PlatformAlloc", 2, ERROR_NOT_ENOUGH_MEMORY);
+    DeleteFilesContaining("C:\\WINDOWS\\INF", "oem*.inf", "BR32STAT.EXE");
+    EXPECT_EQ(200u, SimCallsNamed("DeleteFileA").size());
+    EXPECT_TRUE(machine.Exists(INF + "OEM300.INF") && machine.Exists(INF + "OEM301.INF"));
     EXPECT_EQ("", SimOpenHandles());
 }
 
@@ -84,7 +103,7 @@ TEST(SetupInformation, OverLongPathsAreSkipped)
     for (const auto &c : cases) {
         Machine machine;
         machine.File(dir246 + "\\INF\\OEM1.INF", "BR32STAT.EXE").File(dir246 + "\\INF\\OEM10.INF", "BR32STAT.EXE");
-        machine.Load();
+        ASSERT_TRUE(machine.Load());
         UninstallRun run = {};
         run.version.dwBuildNumber = c.build;
         strcpy(run.windowsDir, c.windowsDir.c_str());

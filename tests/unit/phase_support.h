@@ -1,7 +1,6 @@
-// Helpers for the engine's tests: the driver's names as the tests expect
-// them, a machine made for one test (empty, or a copy of a sample), the call
-// record cut down to what a test compares, and whole runs compared with the
-// machine before them as one sorted list of changes ("key- HKEY_...").
+// Helpers for the engine's tests: the driver's names, the call record cut
+// down to what a test compares, and whole runs compared with the machine
+// before them as one sorted list of changes ("key- HKEY_...").
 #ifndef TESTS_UNIT_PHASE_SUPPORT_H
 #define TESTS_UNIT_PHASE_SUPPORT_H
 
@@ -19,33 +18,19 @@ namespace phase_support {
 
 namespace fs = std::filesystem;
 
-// The fixed keys as RegDeleteKeyA is given them; the last three are gated.
-const char *const FIXED_KEYS[][2] = {
-    {"HKEY_CLASSES_ROOT", "CLSID\\{5c3a7e10-4b21-11d2-8f3a-0061b0d4e2c7}"},
-    {"HKEY_CLASSES_ROOT", "Printers\\shellex\\ContextMenuHandlers\\TINTAVERA Duneva 10 Shell Extension"},
-    {"HKEY_CURRENT_CONFIG", "System\\CurrentControlSet\\control\\Print\\Printers\\TINTAVERA Brascora Duneva 10"},
-    {"HKEY_LOCAL_MACHINE", "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\TINTAVERA Brascora Duneva 10"},
-    {"HKEY_LOCAL_MACHINE", "Enum\\LPTENUM\\BRASCORADUNEVA_10F262"},
-    {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\CLSID\\{5c3a7e10-4b21-11d2-8f3a-0061b0d4e2c7}"},
-    {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\TINTAVERA Duneva 10 Shell Extension"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\TINTAVERA Brascora Duneva 10"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\TINTAVERA Duneva 10 PrintProcessor"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Monitors\\TINTAVERA Duneva 10 LanguageMonitor"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Printers\\TINTAVERA Brascora Duneva 10"},
-    {"HKEY_USERS", ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\TINTAVERA Duneva 10"},
-    {"HKEY_LOCAL_MACHINE", "Security\\Access\\PRINT\\TINTAVERA Brascora Duneva 10"},
-    {"HKEY_CURRENT_USER", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\TINTAVERA Duneva 10"},
-};
-const char *const DRIVER_FILES[] = {
-    "BR3232.DLL", "BR32CT.DLL", "BR32HLP.HLP", "BR32HLP.GID", "BR32TRB.HLP", "BR32TRB.GID",
-    "BR32JNLI.DLL", "BR32JP.DRV", "BR32JPLN.DLL", "BR32LN98.DLL", "BR32RAST.DLL", "BR32RS.DLL",
-    "BR32SHEL.DLL", "BR32STAT.EXE", "BR32FIRM.BIN", "brlaunch.exe", "brlaunch.ini", "brman32.pdf",
-};
-const char *const RESTART_FILES[] = {"BR32TN16.DLL", "BR32TN32.DLL", "BR32LANG.DLL", "BR32PRIN.DLL", "BR32UNIN.EXE"};
-const char *const SHORTCUTS[] = {
-    "Guida Duneva 10.LNK", "Problemi e soluzioni Duneva 10.LNK", "Monitor Stampante Duneva 10.LNK",
-    "Disinstallazione Duneva 10.LNK", "Manuale Stampante Duneva 10.LNK",
-};
+// A machine folder for one test (machine_builder.h).
+using Machine = MachineBuilder;
+
+// The names of a file table of the engine, up to its empty entry.
+inline std::vector<const char *> TableNames(const char (*table)[FILE_NAME_WIDTH])
+{
+    std::vector<const char *> names;
+    for (; (*table)[0]; table++)
+        names.push_back(*table);
+    return names;
+}
+
+const std::vector<const char *> RESTART_FILES = TableNames(g_restartFiles);
 const std::string DRIVER = DRIVER_NAME;
 const std::string HKLM = "HKEY_LOCAL_MACHINE\\";
 const std::string GROUP = "C:\\WINDOWS\\Start Menu\\Programs\\" PRODUCT_NAME;
@@ -60,53 +45,6 @@ inline std::map<std::string, std::string> ReadFolder(const std::string &root)
             entry.is_directory() ? "<folder>" : MachineBuilder::ReadHost(entry.path().string());
     return contents;
 }
-
-// A machine folder for one test: empty, or a copy of a sample machine.
-// Registry keys and machine.ini lines are appended to its files; Load()
-// loads it. The destructor unloads it and removes the folder.
-class Machine : public MachineBuilder {
-public:
-    explicit Machine(const std::string &sample = "")
-    {
-        if (!sample.empty())
-            fs::copy(fs::path(BR_SOURCE_DIR) / "machines" / sample, dir(),
-                     fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    }
-    // machine.ini text; a [Machine] section again overrides the sample's.
-    Machine &Set(const std::string &name, const std::string &value)
-    {
-        return Append("machine.ini", "[Machine]\r\n" + name + "=" + value + "\r\n");
-    }
-    Machine &Key(const std::string &path, const std::vector<std::string> &values = {})
-    {
-        if (!fs::exists(dir() + "/registry.reg"))
-            Append("registry.reg", "REGEDIT4\r\n\r\n");
-        std::string text = "[" + path + "]\r\n";
-        for (const std::string &value : values)
-            text += value.empty() ? "" : value + "\r\n";
-        return Append("registry.reg", text + "\r\n");
-    }
-    Machine &File(const std::string &path, const std::string &bytes = "")
-    {
-        MachineBuilder::File(path, bytes);
-        return *this;
-    }
-    Machine &Append(const std::string &file, const std::string &text)
-    {
-        std::ofstream(dir() + "/" + file, std::ios::binary | std::ios::app) << text;
-        return *this;
-    }
-    // Replaces every from in one of the folder's files (a host path under it).
-    Machine &Replace(const std::string &file, const std::string &from, const std::string &to)
-    {
-        std::string bytes = ReadHost(dir() + "/" + file);
-        for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + to.size()))
-            bytes.replace(at, from.size(), to);
-        std::ofstream(dir() + "/" + file, std::ios::binary | std::ios::trunc) << bytes;
-        return *this;
-    }
-    void Load() { ASSERT_TRUE(MachineBuilder::Load()); }
-};
 
 // REGEDIT4 value lines: RegString("V", "x") is "V"="x"; RegBinary holds
 // exactly the bytes, no NUL added.

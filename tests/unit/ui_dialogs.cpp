@@ -5,37 +5,12 @@
 #include <functional>
 
 #include "dialogs/dialogs.h"
+#include "engine.h"
 #include "machine_builder.h"
+#include "texts.h"
 #include "ui.h"
 
 namespace {
-
-// What the user reads, written out here byte for byte (0xE8 is the e with
-// a grave accent in code page 1252).
-#define DRIVER "TINTAVERA Brascora Duneva 10"
-const std::string WELCOME_CAPTION = "Benvenuti nel programma di disinstallazione";
-const std::string WELCOME_TEXT =
-    "Fate clic sul pulsante 'OK' per disinstallare il driver " DRIVER ".\n"
-    "Fate clic sul pulsante 'Annula' per abbandonare la procedura de disinstallazione.";
-const std::string CANCEL_TEXT = "Il driver " DRIVER " non \xE8 stato disinstallato e rimane nel PC.";
-const std::string CANCEL_CAPTION = "Disinstallazione interrotta";
-const std::string PROGRESS_CAPTION = "Disinstallazione del driver";
-const std::string PROGRESS_TEXT = "Il driver " DRIVER " \xE8 in fase di disinstallazione...";
-const std::string COMPLETION_TEXT =
-    "Il driver " DRIVER " \xE8 stato disinstallato correttamente.\n"
-    "Dovete riavviare il vostro PC per completare la disinstallazione.\n\n"
-    "Fate clic sul pulsante 'Si' per riavviare Windows adesso.\n"
-    "Scegliete 'No' se volete continuare a lavorare.\n\n"
-    "La disinstallazione sara effettiva solo dopo aver riavviato Windows.";
-const std::string COMPLETION_CAPTION = "Disinstallazione riuscita";
-
-TEST(DialogTexts, HaveTheirLengths)
-{
-    for (auto [text, bytes] : {std::make_pair(WELCOME_CAPTION, 43), {WELCOME_TEXT, 167}, {CANCEL_TEXT, 81},
-                               {CANCEL_CAPTION, 27}, {PROGRESS_CAPTION, 27}, {PROGRESS_TEXT, 71},
-                               {COMPLETION_TEXT, 318}, {COMPLETION_CAPTION, 25}})
-        EXPECT_EQ((size_t)bytes, text.size()) << text;
-}
 
 typedef std::vector<std::string> Flow;
 
@@ -74,17 +49,17 @@ Flow Recorded()
 const std::string WELCOME_BOX = "DialogBoxParamA(0x400000, WELCOME, NULL, DLGPROC, 0)";
 const std::string UNINSTALL_BOX = "DialogBoxParamA(0x400000, UNINSTALL, NULL, DLGPROC, 0)";
 const std::string STEP = "SendMessageA(UNINSTALL#1008, PBM_STEPIT, 0, 0)";
-const Flow WELCOME_UP = {"SetWindowTextA(WELCOME, " + WELCOME_CAPTION + ")", "GetDlgItem(WELCOME, 1000)",
-                         "SendMessageA(WELCOME#1000, WM_SETTEXT, 0, " + WELCOME_TEXT + ")"};
+const Flow WELCOME_UP = {"SetWindowTextA(WELCOME, " WELCOME_CAPTION ")", "GetDlgItem(WELCOME, 1000)",
+                         "SendMessageA(WELCOME#1000, WM_SETTEXT, 0, " WELCOME_TEXT ")"};
 const Flow CANCEL = {"EndDialog(WELCOME, 2)",
-                     "MessageBoxA(WELCOME, " + CANCEL_TEXT + ", " + CANCEL_CAPTION + ", 0) = 1",
+                     "MessageBoxA(WELCOME, " CANCEL_TEXT ", " CANCEL_CAPTION ", 0) = 1",
                      WELCOME_BOX + " = 2"};
 const Flow OK = {"EndDialog(WELCOME, 1)", WELCOME_BOX + " = 1"};
 // The progress bar's class is registered before UNINSTALL is created, and
 // again as it opens.
 const Flow UNINSTALL_UP = {
-    "InitCommonControls() x2", "SetWindowTextA(UNINSTALL, " + PROGRESS_CAPTION + ")",
-    "GetDlgItem(UNINSTALL, 1007)", "SendMessageA(UNINSTALL#1007, WM_SETTEXT, 0, " + PROGRESS_TEXT + ")",
+    "InitCommonControls() x2", "SetWindowTextA(UNINSTALL, " PROGRESS_CAPTION ")",
+    "GetDlgItem(UNINSTALL, 1007)", "SendMessageA(UNINSTALL#1007, WM_SETTEXT, 0, " PROGRESS_TEXT ")",
     "GetDlgItem(UNINSTALL, 1008)", "SendMessageA(UNINSTALL#1008, PBM_SETRANGE, 0, 9175040)",
     "SendMessageA(UNINSTALL#1008, PBM_SETSTEP, -2, 0)", "SetTimer(UNINSTALL, 1, 1, NULL)"};
 const Flow COMPLETED = WELCOME_UP + OK + UNINSTALL_UP + Flow{STEP + " x70"} +
@@ -95,7 +70,7 @@ const Flow COMPLETED = WELCOME_UP + OK + UNINSTALL_UP + Flow{STEP + " x70"} +
 // The completion prompt (MB_SYSTEMMODAL | MB_ICONWARNING | MB_YESNO) answered: 6 Yes, 7 No, 0 not shown.
 Flow Prompt(int answer)
 {
-    return Flow{"MessageBoxA(NULL, " + COMPLETION_TEXT + ", " + COMPLETION_CAPTION + ", 4148) = " +
+    return Flow{"MessageBoxA(NULL, " COMPLETION_TEXT ", " COMPLETION_CAPTION ", 4148) = " +
                 std::to_string(answer)} + (answer == 6 ? Flow{"ExitWindowsEx(2, 0)"} : Flow{});
 }
 
@@ -105,7 +80,7 @@ Flow ClosedAfter(int ticks)
     Flow steps = ticks ? Flow{STEP + (ticks > 1 ? " x" + std::to_string(ticks) : "")} : Flow{};
     return WELCOME_UP + OK + UNINSTALL_UP + steps +
            Flow{"KillTimer(UNINSTALL, 1)", "EndDialog(UNINSTALL, 2)", UNINSTALL_BOX + " = 2",
-                "MessageBoxA(NULL, " + CANCEL_TEXT + ", " + CANCEL_CAPTION + ", 0) = 1"};
+                "MessageBoxA(NULL, " CANCEL_TEXT ", " CANCEL_CAPTION ", 0) = 1"};
 }
 
 TEST(DialogFlow, EachWayThroughTheDialogsGivesItsFlow)
@@ -179,18 +154,6 @@ TEST(DialogFlow, EachWayThroughTheDialogsGivesItsFlow)
         EXPECT_EQ(TRUE, g_removalRan ? ProgressDlgProc(0, WM_TIMER, 1, 0) : TRUE);
         EXPECT_EQ(calls, SimCalls().size()) << "a tick after the removal runs nothing";
     }
-}
-
-TEST(SimProgressBar, StepsWrapAroundTheRangeAsTheControlDoes)
-{
-    // Position, range, step, the position after PBM_STEPIT. Below the
-    // minimum the bar goes on from the maximum, above the maximum from the
-    // minimum.
-    const int cases[][5] = {{0, 0, 140, -2, 138}, {2, 0, 140, -2, 0},  {138, 0, 140, 2, 140}, {140, 0, 140, 2, 2},
-                            {13, 3, 15, 5, 6},    {3, 3, 15, -5, 10},  {3, 3, 15, 50, 5},     {5, 5, 5, 1, 5}};
-    for (const auto &c : cases)
-        EXPECT_EQ(c[4], SimProgressStep(c[0], c[1], c[2], c[3]))
-            << c[0] << " in " << c[1] << ".." << c[2] << " step " << c[3];
 }
 
 }  // namespace
