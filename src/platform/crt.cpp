@@ -128,8 +128,8 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     else
         return 0;
 
-    // The file first: whatever the memory, the open is what a caller's
-    // path was asked of.
+    // Opened before the stream is allocated: the open is tried whatever the
+    // memory, so every caller's file shows in a record of the calls.
     FILEIO *file = FileIoOpen(path, ioMode);
     if (!file)
         return 0;
