@@ -30,16 +30,9 @@ if(BR_TEST_SOURCES)
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 endif()
 
-# The built Windows program read back from its file (the win32 preset builds
-# it; skipped while it is absent), and the generated resources held against
-# what they are made from.
-add_executable(pe_tests ${CMAKE_SOURCE_DIR}/tests/pe/pe_test.cpp ${CMAKE_SOURCE_DIR}/tests/pe/pe_file.cpp)
-target_include_directories(pe_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/pe)
-target_link_libraries(pe_tests PRIVATE br_program GTest::gtest GTest::gtest_main)
-target_compile_definitions(pe_tests PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-                           BR_WIN32_EXE="${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE")
-gtest_discover_tests(pe_tests DISCOVERY_TIMEOUT 60)
-
+# The generated resources held against what they are made from, the simulated
+# machine's layering, and the built Windows program read back from its file
+# (the win32 preset builds it; skipped while it is absent).
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_FOUND)
   add_test(NAME generated_dialog_templates
@@ -48,10 +41,10 @@ if(Python3_FOUND)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_icon.py --check)
   add_test(NAME sim_layers
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/sim_layers.py)
-  add_test(NAME pe_i386_instructions
-           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/i386_instructions.py
+  add_test(NAME pe_check_exe
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/pe/check_exe.py
                    ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE)
-  set_tests_properties(pe_i386_instructions PROPERTIES SKIP_RETURN_CODE 77)
+  set_tests_properties(pe_check_exe PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 
 # Benchmarks (Google Benchmark): a separate program, not a test; see
