@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
 """The simulated machine's folders depend on one another one way only.
 
-Every file of src/platform/sim includes files of its own folder, of a lower
-tier, or the public headers beside the folders (sim.h), which include no
-folder; never a file of a higher tier or of another folder of its own tier,
-and no includes run in a circle. Each folder but host/ has a main header,
-FOLDER/FOLDER.h, whose first two lines say what the folder holds.
-
-usage: sim_layers.py          exit 0: one way, 1: a fault (each one named)
+A file of src/platform/sim includes files of its own folder, of a lower
+tier, or the headers beside the folders (sim.h), which include no folder;
+no includes run in a circle; each folder but host/ opens its FOLDER.h with
+two comment lines that say what it holds. Exit 0, or 1 with each fault named.
 """
 
 import os
@@ -16,64 +13,54 @@ import sys
 
 # Lowest first. The folders of one tier do not include each other.
 TIERS = [["core"], ["registry", "drives", "dialogs"], ["profile"], ["machine"], ["host"]]
-
-ROOT = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "src", "platform", "sim"))
 TIER = {folder: n for n, tier in enumerate(TIERS) for folder in tier}
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "platform", "sim")
 
 
-def folder_of(path):
-    return path.split("/")[0] if "/" in path else None
+def includes():
+    """{file: [the files of the tree it includes]}, paths relative to ROOT."""
+    graph = {}
+    for top, _, names in os.walk(ROOT):
+        for name in filter(lambda n: n.endswith((".h", ".cpp")), names):
+            path = os.path.relpath(os.path.join(top, name), ROOT)
+            text = open(os.path.join(ROOT, path), encoding="latin-1").read()
+            graph[path] = [os.path.normpath(os.path.join(base, target))
+                           for target in re.findall(r'^\s*#\s*include\s+"([^"]+)"', text, re.M)
+                           for base in (os.path.dirname(path), "")
+                           if os.path.isfile(os.path.join(ROOT, base, target))]
+    return graph
+
+
+def tier(path):
+    """The file's folder's tier; -1 for the headers beside the folders."""
+    return TIER.get(path.split(os.sep)[0], 99) if os.sep in path else -1
 
 
 def main():
-    faults, graph = [], {}
-    for top, _, names in os.walk(ROOT):
-        for name in names:
-            if name.endswith((".h", ".cpp")):
-                path = os.path.relpath(os.path.join(top, name), ROOT).replace(os.sep, "/")
-                with open(os.path.join(ROOT, path), encoding="latin-1") as f:
-                    text = f.read()
-                graph[path] = []
-                for target in INCLUDE.findall(text):
-                    for base in (os.path.dirname(path), ""):
-                        if os.path.isfile(os.path.join(ROOT, base, target)):
-                            graph[path].append(os.path.normpath(os.path.join(base, target)))
-                            break
+    graph, faults = includes(), []
     for path, targets in sorted(graph.items()):
-        here = folder_of(path)
-        if here is not None and here not in TIER:
-            faults.append(f"{path}: its folder has no tier in TIERS")
+        if os.sep in path and path.split(os.sep)[0] not in TIER:
+            faults.append(path + ": its folder has no tier in TIERS")
         for target in targets:
-            there = folder_of(target)
-            if here is None:
-                upward = there is not None  # the public headers include no folder
-            else:
-                upward = there not in (None, here) and TIER.get(there, 0) >= TIER.get(here, 0)
-            if upward:
-                faults.append(f"{path} includes {target}, which is not below it")
-    # A circle of includes shows as an edge back to a file still being walked.
-    state = {}
-
-    def walk(path, trail):
-        state[path] = "open"
-        for target in graph.get(path, []):
-            if state.get(target) == "open":
-                faults.append("circle: " + " -> ".join(trail[trail.index(target):] + [target]))
-            elif target not in state:
-                walk(target, trail + [target])
-        state[path] = "done"
-
-    for path in sorted(graph):
-        if path not in state:
-            walk(path, [path])
+            same = os.path.dirname(target) == os.path.dirname(path)
+            if tier(target) >= 0 and not same and (tier(path) < 0 or tier(target) >= tier(path)):
+                faults.append("%s includes %s, which is not below it" % (path, target))
+    # Taking away, again and again, every file that includes none of the
+    # rest or that none of the rest includes leaves the circles.
+    left = graph
+    while True:
+        kept = {p: [t for t in ts if t in left] for p, ts in left.items()}
+        kept = {p: ts for p, ts in kept.items() if ts and any(p in t for t in kept.values())}
+        if kept == left:
+            break
+        left = kept
+    faults += ["in a circle of includes: " + p for p in sorted(left)]
     for folder in TIER:
         header = os.path.join(ROOT, folder, folder + ".h")
         lines = open(header).readlines()[:2] if os.path.isfile(header) else []
         if folder != "host" and not (len(lines) == 2 and all(l.startswith("// ") for l in lines)):
-            faults.append(f"{folder}/{folder}.h is missing or does not open with two comment lines")
-    for fault in faults:
-        print(fault)
+            faults.append("%s/%s.h is missing or does not open with two comment lines" % (folder, folder))
+    print("\n".join(faults) or "one way, %d files" % len(graph))
     return 1 if faults else 0
 
 
