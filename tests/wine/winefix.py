@@ -1,6 +1,6 @@
-"""What the Wine suite and differential.py share: Wine on one prefix, the
-clean prefix every run copies, Xvfb, and BR32UNIN.EXE driven through its
-dialogs like a user (WINDRIVE.EXE, xdotool)."""
+"""Wine for differential.py: one prefix and its session, the clean prefix
+every run copies, Xvfb, and BR32UNIN.EXE driven through its dialogs like a
+user (WINDRIVE.EXE, xdotool)."""
 
 import os
 import re
@@ -26,12 +26,12 @@ class Wine:
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree=;mshtml=", DISPLAY=display)
 
-    def run(self, *args, timeout=120, check=True):
+    def run(self, *args, timeout=120, check=True, input=b""):
         """To its end; the output goes through files, as the session's first
         process starts Wine's services, which would hold a pipe open."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(args, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err)
+            result = subprocess.run(args, env=self.env, timeout=timeout, input=input, stdout=out,
+                                    stderr=err)
             out.seek(0), err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         if check and result.returncode:
@@ -54,36 +54,13 @@ class Wine:
         self.run("wineserver", "-k", timeout=60, check=False)
         self.run("wineserver", "-w", timeout=60, check=False)
 
-    def wait_for_exit(self, name, timeout):
-        """Until no process of this prefix runs the program name (lower
-        case, say "wineboot.exe"); False on the timeout."""
-        want = ("WINEPREFIX=" + self.prefix).encode()
 
-        def runs(pid):
-            try:
-                return (name.encode() in Path("/proc", pid, "cmdline").read_bytes().lower() and
-                        want in Path("/proc", pid, "environ").read_bytes().split(b"\0"))
-            except OSError:
-                return False
-        deadline = time.monotonic() + timeout
-        while any(runs(pid) for pid in filter(str.isdigit, os.listdir("/proc"))):
-            if time.monotonic() > deadline:
-                return False
-            time.sleep(0.05)
-        return True
-
-
-def copy_prefix(source, target):
-    """A prefix to run on, made afresh from source. Wine's own large files,
-    which nothing writes, are hard links: a prefix holds some 600 MB."""
-    shutil.rmtree(target, ignore_errors=True)
-
-    def copy(src, dst):
-        if os.path.getsize(src) >= 65536 and not src.endswith(".reg"):
-            os.link(src, dst)
-        else:
-            shutil.copy2(src, dst)
-    shutil.copytree(source, target, symlinks=True, copy_function=copy)
+def link_or_copy(src, dst):
+    """Wine's own large files, which nothing writes, as hard links: a prefix
+    holds some 600 MB."""
+    if os.path.getsize(src) >= 65536 and not src.endswith(".reg"):
+        return os.link(src, dst)
+    return shutil.copy2(src, dst)
 
 
 def unix_path(drive_c, path, make_dirs=False):
@@ -103,9 +80,6 @@ def base_prefix(work, display):
     version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
     if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
         return os.path.join(folder, "prefix")
-    missing = [f for f in FONTS if not os.path.isfile(f)]
-    if missing:
-        raise RuntimeError("fonts missing (Debian package fonts-wine): %s" % missing)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     wine = Wine(os.path.join(folder, "prefix"), display)
@@ -123,23 +97,24 @@ def base_prefix(work, display):
     return wine.prefix
 
 
-def run_all(name, args, cases, summary, tools=()):
-    """Each case(base prefix, display, program bytes), True when it passed,
-    on one Xvfb display; prints summary % (passed, all) and gives the exit
-    status (77 when something is missing, 1 then if CI=true)."""
-    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool") + tools
+def run_all(args, cases, run_case, summary):
+    """run_case(args, *case, base prefix, display) for each case, True when
+    it passed, on one Xvfb display; prints summary % (passed, all) and gives
+    the exit status (77 when something is missing, 1 then if CI=true)."""
+    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool", "import")
                if not shutil.which(t)]
-    missing += [p for p in (args.exe, args.windrive, args.sim) if not os.path.isfile(p)]
+    missing += [p for p in [args.exe, args.windrive, args.sim] + FONTS if not os.path.isfile(p)]
     xvfb = None if missing else subprocess.Popen(
         ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     display = xvfb and ":" + xvfb.stdout.readline().strip().decode()
     if display in (None, ":"):
-        print("%s: cannot run, missing: %s" % (name, " ".join(missing) or "Xvfb's display"))
+        print("cannot run, missing: %s" % (" ".join(missing) or "Xvfb's display"))
         return 1 if os.environ.get("CI") == "true" else 77
     try:
-        base, program = base_prefix(args.work, display), Path(args.exe).read_bytes()
-        passed = sum(bool(case(base, display, program)) for case in cases)
+        os.makedirs(os.path.join(args.work, "shots"), exist_ok=True)
+        base = base_prefix(args.work, display)
+        passed = sum(run_case(args, *case, base, display) for case in cases)
     finally:
         xvfb.terminate()
         xvfb.wait(10)
@@ -147,33 +122,31 @@ def run_all(name, args, cases, summary, tools=()):
     return 0 if passed == len(cases) else 1
 
 
-class Run:
-    """One run of the program in a fresh copy of the base prefix, under
-    folder; shots: {caption: name} of the dialogs to take screenshots of."""
+class Run(Wine):
+    """One run of the program in a fresh copy of the base prefix, in folder;
+    shots: {caption: name} of its dialogs' screenshots."""
 
-    def __init__(self, args, base, folder, display, shots=None):
-        self.args, self.folder, self.shots = args, folder, shots
-        self.name, self.logs = os.path.basename(folder), os.path.join(folder, "logs")
+    def __init__(self, args, base, folder, display, shots):
+        super().__init__(os.path.join(folder, "prefix"), display)
+        self.args, self.name, self.shots = args, os.path.basename(folder), shots
+        self.logs = os.path.join(folder, "logs")
         os.makedirs(self.logs)
-        self.prefix = os.path.join(folder, "prefix")
-        copy_prefix(base, self.prefix)
-        self.wine = Wine(self.prefix, display)
-        self.procs, self.dialogs, self.shot_paths = [], {}, {}
+        shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
+        self.procs, self.dialogs = [], {}
         self.bar = self.positions = self.code = self.trace = None
 
     def start(self, tag, *args, **env):
         """A Wine process in the background, its output to a file (see Wine.run)."""
         out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
-        proc = subprocess.Popen(["wine"] + list(args), env=dict(self.wine.env, **env),
-                                cwd=self.wine.drive_c, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT)
+        proc = subprocess.Popen(["wine"] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         proc.log = out
         self.procs.append(proc)
         return proc
 
     def windrive(self, command, *args, wait=False):
         args = [self.args.windrive, command] + list(args) + [str(DIALOG_TIMEOUT_MS)]
-        return self.wine.wine(*args).stdout if wait else self.start(command, *args)
+        return self.wine(*args).stdout if wait else self.start(command, *args)
 
     @staticmethod
     def output(proc, timeout):
@@ -185,7 +158,7 @@ class Run:
         return proc.log.read()
 
     def xdotool(self, *args, check=True):
-        return subprocess.run(["xdotool"] + list(args), env=self.wine.env, timeout=20, check=check,
+        return subprocess.run(["xdotool"] + list(args), env=self.env, timeout=20, check=check,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
 
     def x_window(self, caption):
@@ -227,12 +200,12 @@ class Run:
                 raise RuntimeError("step %d: dialog %r did not come up (%r)" % (i + 1, caption, seen))
             if action != "close-early":
                 self.dialogs[caption] = parse_dump(seen)
-                window = self.shots and self.x_window(caption)
-                path = window and os.path.join(self.args.work, "shots", "%s-%s.png" % (
-                    self.name, self.shots[caption]))
-                if window and subprocess.run(["import", "-window", window, path], env=self.wine.env,
-                                             timeout=20, stderr=subprocess.DEVNULL).returncode == 0:
-                    self.shot_paths[caption] = path
+                window = self.x_window(caption)
+                shot = os.path.join(self.args.work, "shots", "%s-%s.png" % (self.name,
+                                                                            self.shots[caption]))
+                if window:
+                    subprocess.run(["import", "-window", window, shot], env=self.env, timeout=20,
+                                   stderr=subprocess.DEVNULL)
             if i + 1 < len(steps):
                 watcher = self.watch(*steps[i + 1])
             self.answer(caption, action)
@@ -244,18 +217,26 @@ class Run:
             self.positions = [int(p) for p in (self.output(self.bar, 10) or b"").split()]
         self.code, self.trace = program.returncode, trace.decode(errors="replace")
 
+    def wait_for_restart(self):
+        """Wine's restart steps run at once, in a process of their own: until
+        they have worked through WININIT.INI, their last step that counts."""
+        deadline = time.monotonic() + RESTART_TIMEOUT_S
+        while os.path.exists(unix_path(self.drive_c, WINDOWS_DIR + "\\wininit.ini")):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the restart steps did not end")
+            time.sleep(0.05)
+
     def finish(self):
         for proc in self.procs:
             if proc.poll() is None:
                 proc.kill()
             proc.log.close()
-        self.wine.end_session()
+        self.end_session()
 
 
 def parse_dump(out):
-    """WINDRIVE.EXE dump: {"caption": bytes, id: (class, extended style, text)}."""
+    """WINDRIVE.EXE dump: {"dialog" or control id: (class, extended style, text)}."""
     lines = re.findall(r"^(-?\d+) (\S+) ([0-9A-F]{8}) ?([0-9A-F]*)\r?$", out.decode("latin-1"),
                        re.M)
-    dump = {int(i): (cls, int(ex, 16), bytes.fromhex(text)) for i, cls, ex, text in lines[1:]}
-    dump["caption"] = bytes.fromhex(lines[0][3]) if lines else None
-    return dump
+    found = [(int(i), (cls, int(ex, 16), bytes.fromhex(text))) for i, cls, ex, text in lines]
+    return dict(found[1:], dialog=found[0][1]) if found else {}
