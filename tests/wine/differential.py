@@ -1,35 +1,30 @@
 #!/usr/bin/env python3
-"""BR32UNIN.EXE under Wine held against the simulated machine.
-
-    differential.py [--scenario NAME]... [win98|win95|winxp]...   the sample machine
-    differential.py --count N [--seed S] [--mode MODE]             generated machines
-    differential.py --seeds FILE      "MODE SEED" lines, # starts a comment
-
-Each run goes through br32unin-sim in a machine folder and BR32UNIN.EXE in a
-fresh Wine prefix, the user answering alike; both end states are read into one
-normal form and compared, known differences of Wine aside (WINE_DIFFERENCES),
-and what only Wine shows is checked (check_run). See README.md. Exit status:
-0 all passed, 1 some failed, 77 Wine cannot run here (1 when CI=true).
+"""BR32UNIN.EXE under Wine held against the simulated machine (README.md):
+the sample machine through the scenarios in each mode, or generated machines
+(--count, --seeds). Each run goes through br32unin-sim in a machine folder and
+through BR32UNIN.EXE in a fresh Wine prefix, the user answering alike; both end
+states are read into one normal form and compared, known differences of Wine
+aside (WINE_DIFFERENCES), and what only Wine shows is checked (check_run).
+Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true).
 """
 
 import argparse
 import codecs
-import functools
 import hashlib
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [HERE, os.path.join(ROOT, "tools")]
+sys.path.insert(0, os.path.join(ROOT, "tools"))
 import make_machines as mm  # noqa: E402
-import winefix  # noqa: E402
 
 
 def ui_texts():
@@ -57,7 +52,7 @@ DIALOGS = {
     CANCELLED: ("cancelled", {1: ("Button", b"OK"), 65535: ("Static", TEXTS["CANCEL_TEXT"])}),
 }
 # Name: steps (the dialog that must come up, the user's answer: see
-# winefix.Run.answer), br32unin-sim's options for the same answers, whether
+# Run.answer), br32unin-sim's options for the same answers, whether
 # WININIT.INI holds PENDING before (win98 mode only).
 OK = [(WELCOME, "click 1"), (PROGRESS, "watch")]
 SCENARIOS = {
@@ -81,6 +76,10 @@ CANCEL_EVERY = 10  # every tenth generated machine the user cancels
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
 KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
 SHOWN = 48  # bytes of a file shown in a report
+# This Wine does not look in fonts-wine's folder: without these the close box
+# draws as the letter "r" and the texts in a fallback face.
+FONTS = ["/usr/share/wine/fonts/" + f for f in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
+DIALOG_TIMEOUT_MS, EXIT_TIMEOUT_S, RESTART_TIMEOUT_S = 20000, 30, 30
 
 
 def sample_machine(mode, pending):
@@ -121,36 +120,23 @@ def first_rename_only(sim, wine):
 # it is dealt with. A "prefix" entry is set up so that it cannot show; a
 # function is applied to both normal forms before they are compared.
 WINE_DIFFERENCES = [
-    ("system32", "Wine's Windows and system directories are C:\\windows and "
-     "C:\\windows\\system32", "generated machines have these directories on both sides"),
-    ("HKEY_CURRENT_CONFIG", "Wine makes HKEY_CURRENT_CONFIG\\System afresh, volatile, in each "
-     "session, and keeps it under HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current "
-     "rather than HKLM\\Config\\0001", "prefix: the machine's keys there are made as volatile "
-     "keys, in the session of the run, under both names, as Windows 9x shows them"),
-    ("HKEY_CURRENT_USER", "Wine's HKEY_CURRENT_USER is a user's own hive, not "
-     "HKEY_USERS\\.DEFAULT", "prefix: keys of either are written under both"),
-    ("WIN.INI in the registry", "Wine's profile functions keep [Devices], [PrinterPorts], "
-     "[windows] and others in the registry through IniFileMapping, as NT does",
-     "prefix: the IniFileMapping key of win.ini is removed, so WIN.INI is a file as on 9x"),
-    ("first [rename] only", "Wine's wineboot works through the first [rename] section of "
-     "WININIT.INI; Windows 9x through every one", first_rename_only),
-    ("Wine's working folders", "Wine's own processes write in C:\\users, C:\\windows\\temp "
-     "and C:\\windows\\logs", "not searched there for files that came or went (WINE_OWN); "
-     "the machine's own files there are compared all the same"),
+    ("system32", "Wine's directories are C:\\windows, C:\\windows\\system32",
+     "generated machines have them on both sides"),
+    ("HKEY_CURRENT_CONFIG", "volatile, made in each session, stored apart from HKLM\\Config\\0001",
+     "prefix: written as volatile keys in the run's session, under both names"),
+    ("HKEY_CURRENT_USER", "Wine's is a hive of its own, not HKEY_USERS\\.DEFAULT",
+     "prefix: written under both names"),
+    ("WIN.INI in the registry", "IniFileMapping sends [Devices], [PrinterPorts], [windows] and "
+     "others to the registry, as on NT", "prefix: no IniFileMapping\\win.ini, WIN.INI is a file"),
+    ("first [rename] only", "Wine's wineboot reads only the first [rename] section of "
+     "WININIT.INI; Windows 9x every one", first_rename_only),
+    ("Wine's working folders", "Wine's processes write in C:\\users, C:\\windows\\temp, "
+     "C:\\windows\\logs", "not searched there for files that came or went (WINE_OWN)"),
 ]
 WINE_OWN = {"c:\\users", "c:\\windows\\temp", "c:\\windows\\logs"}
 
 
 # ------------------------------------------------------------ the normal form
-
-def value_bytes(kind, data):
-    """(type, bytes) of a value as make_machines describes it."""
-    if kind == "sz":
-        return 1, data.encode("cp1252") + b"\0"
-    if kind == "dword":
-        return 4, data.to_bytes(4, "little")
-    return (3, data) if kind == "hex" else data
-
 
 def parse_reg_value(line):
     """A REGEDIT4 value line of the simulated machine: (name, type, bytes)."""
@@ -166,13 +152,12 @@ def parse_reg_value(line):
 
 
 def normal_form(g, keys, drive_c, before, skip=()):
-    """keys: {path: [(name, type, bytes)]}, drive_c: C:'s host folder. Each
-    item is a registry key at or below those watched (g.watched_keys), WIN.INI
-    (ini_form) or a file (files_form)."""
+    """keys: {path: [(name, type, bytes)]}, drive_c: C:'s host folder. Items: the
+    keys at or below those watched, WIN.INI (ini_form), the files (files_form)."""
     tops = tuple((root + "\\" + path + "\\").lower() for root, path in g.watched_keys())
     form = {"registry " + key.lower(): sorted("%s = %d:%s" % (n, t, d.hex()) for n, t, d in values)
             for key, values in keys.items() if (key + "\\").lower().startswith(tops)}
-    form.update(ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini"))))
+    form.update(ini_form(file_bytes(unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini"))))
     form.update(files_form(g, drive_c, before, skip))
     return form
 
@@ -226,7 +211,7 @@ def files_form(g, drive_c, before, skip):
             path = path.rsplit("\\", 1)[0]
     form = {}
     for path in paths:
-        host = after.get(path) or winefix.unix_path(drive_c, path)
+        host = after.get(path) or unix_path(drive_c, path)
         data = "folder" if os.path.isdir(host) else file_bytes(host)
         form["file " + path] = sized(data) if isinstance(data, bytes) and len(data) > KEPT else data
     return form
@@ -253,7 +238,8 @@ def sim_form(g, folder, before):
 def run_sim(g, folder, program, options, cancel):
     """The normal form after the run, and what a cancelled run changed."""
     mm.write_generated(folder, g)
-    saved = [os.path.join(folder, "registry.reg"), mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
+    saved = [os.path.join(folder, "registry.reg"),
+             mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
     data, before = [file_bytes(p) for p in saved], tree_names(os.path.join(folder, "drives", "C"))
     start = sim_form(g, folder, before)
     code = subprocess.run([program, folder] + options, capture_output=True, timeout=60).returncode
@@ -271,11 +257,19 @@ def windrive_key(root, path):
     return "%d %s" % (list(mm.ROOT_NAMES).index(root), path)
 
 
+def value(name, kind, data):
+    """WINDRIVE.EXE regload's line of a value as make_machines describes it."""
+    if kind == "sz":
+        kind, data = 1, data.encode("cp1252") + b"\0"
+    elif kind == "dword":
+        kind, data = 4, data.to_bytes(4, "little")
+    else:
+        kind, data = (3, data) if kind == "hex" else data
+    return "V %s %d %s" % ((name or "").encode("cp1252").hex() or "-", kind, data.hex())
+
+
 def wine_script(g):
     """WINDRIVE.EXE regload lines for the machine's registry."""
-    def value(name, kind, data):
-        kind, data = value_bytes(kind, data)
-        return "V %s %d %s" % ((name or "").encode("cp1252").hex() or "-", kind, data.hex())
     lines = ["K 4 Software\\Wine", value("Version", "sz", g.mode), "K 4 " + mm.SHELL_FOLDERS,
              value("Programs", "sz", g.programs) if g.programs else "X " + b"Programs".hex()]
     for root, path, values, _ in g.layer.keys:
@@ -312,9 +306,8 @@ def run_wine(g, run, steps, restart):
     run.start_session()
     run.wine(run.args.windrive, "regload", input=wine_script(g).encode("cp1252"))
     # After the session's start, which works through WININIT.INI itself.
-    place = functools.partial(winefix.unix_path, make_dirs=True)
-    mm.write_tree(run.drive_c, g, place)
-    Path(place(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
+    mm.write_tree(run.drive_c, g, unix_path)
+    Path(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
     before = tree_names(run.drive_c, WINE_OWN)
     run.drive(steps)
     if restart:
@@ -370,7 +363,7 @@ def run_case(args, name, g, scenario, base, display):
     g.layer.files = [(p, program if p.lower() == PROGRAM else d, s) for p, d, s in g.layer.files]
     sim, changed = run_sim(g, os.path.join(folder, "sim"), args.sim, options.split(), cancel)
     problems = ["cancelled, sim changed " + line for line in changed]
-    run = winefix.Run(args, base, folder, display, {c: d[0] for c, d in DIALOGS.items()})
+    run = Run(args, base, folder, display)
     try:
         wine = run_wine(g, run, steps, "--restart yes" in options)
         for _, _, how in WINE_DIFFERENCES:
@@ -392,6 +385,226 @@ def run_case(args, name, g, scenario, base, display):
     return not problems
 
 
+# ------------------------------------------------------------- Wine
+# One prefix and its session, the clean prefix every run copies, Xvfb, and the
+# program driven through its dialogs like a user (WINDRIVE.EXE, xdotool).
+
+class Wine:
+    """Commands against one prefix on one X display."""
+
+    def __init__(self, prefix, display):
+        self.prefix, self.drive_c = prefix, os.path.join(prefix, "drive_c")
+        # No Mono or Gecko installer prompts when the prefix is made.
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree=;mshtml=", DISPLAY=display)
+
+    def run(self, *args, timeout=120, check=True, input=b""):
+        """To its end; the output goes through files, as the session's first
+        process starts Wine's services, which would hold a pipe open."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run(args, env=self.env, timeout=timeout, input=input, stdout=out,
+                                    stderr=err)
+            out.seek(0), err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        if check and result.returncode:
+            raise RuntimeError("%s: exit %d: %s" % (" ".join(args), result.returncode,
+                                                    result.stderr.decode(errors="replace")))
+        return result
+
+    def wine(self, *args, **kw):
+        return self.run("wine", *args, **kw)
+
+    def start_session(self):
+        """A server that outlives the short helper processes, and the
+        session's first process done before anything else starts."""
+        self.run("wineserver", "-w", timeout=60, check=False)  # a lingering one holds the lock
+        self.run("wineserver", "-p", timeout=60)
+        self.wine("cmd", "/c", "exit")
+
+    def end_session(self):
+        """Every process ended; the server saves the registry as it goes."""
+        self.run("wineserver", "-k", timeout=60, check=False)
+        self.run("wineserver", "-w", timeout=60, check=False)
+
+
+def link_or_copy(src, dst):
+    """Wine's own large files, which nothing writes, as hard links: a prefix
+    holds some 600 MB."""
+    if os.path.getsize(src) >= 65536 and not src.endswith(".reg"):
+        return os.link(src, dst)
+    return shutil.copy2(src, dst)
+
+
+def unix_path(drive_c, path):
+    """The host path of a C: path, each existing name matched regardless of case."""
+    current = drive_c
+    for part in path[3:].split("\\"):
+        names = os.listdir(current) if os.path.isdir(current) else []
+        current = os.path.join(current, next((n for n in names if n.lower() == part.lower()), part))
+    return current
+
+
+def base_prefix(work, display):
+    """A clean prefix for every run, made once per Wine version."""
+    folder, stamp = os.path.join(work, "base"), os.path.join(work, "base", "made-by")
+    version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
+    if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
+        return os.path.join(folder, "prefix")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    wine = Wine(os.path.join(folder, "prefix"), display)
+    wine.run("wineboot", "-i", timeout=300)
+    wine.start_session()
+    # Without a window manager Wine waits 2 s for each window it closes,
+    # unless it draws the windows itself.
+    wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    wine.wine("reg", "delete", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+              "IniFileMapping\\win.ini", "/f")
+    for font in FONTS:
+        shutil.copy(font, unix_path(wine.drive_c, mm.GEN_WINDOWS + "\\Fonts"))
+    wine.end_session()
+    Path(stamp).write_bytes(version)
+    return wine.prefix
+
+
+def run_all(args, cases, summary):
+    """run_case for each case on one Xvfb display; prints summary % (passed,
+    all) and gives the exit status (77 when something is missing, 1 then if
+    CI=true)."""
+    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool", "import")
+               if not shutil.which(t)]
+    missing += [p for p in [args.exe, args.windrive, args.sim] + FONTS if not os.path.isfile(p)]
+    xvfb = None if missing else subprocess.Popen(
+        ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    display = xvfb and ":" + xvfb.stdout.readline().strip().decode()
+    if display in (None, ":"):
+        print("cannot run, missing: %s" % (" ".join(missing) or "Xvfb's display"))
+        return 1 if os.environ.get("CI") == "true" else 77
+    try:
+        os.makedirs(os.path.join(args.work, "shots"), exist_ok=True)
+        base = base_prefix(args.work, display)
+        passed = sum(run_case(args, *case, base, display) for case in cases)
+    finally:
+        xvfb.terminate()
+        xvfb.wait(10)
+    print(summary % (passed, len(cases)))
+    return 0 if passed == len(cases) else 1
+
+
+class Run(Wine):
+    """One run of the program in a fresh copy of the base prefix, in folder."""
+
+    def __init__(self, args, base, folder, display):
+        super().__init__(os.path.join(folder, "prefix"), display)
+        self.args, self.name = args, os.path.basename(folder)
+        self.logs = os.path.join(folder, "logs")
+        os.makedirs(self.logs)
+        shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
+        self.procs, self.dialogs = [], {}
+        self.bar = self.positions = self.code = self.trace = None
+
+    def start(self, tag, *args, **env):
+        """A Wine process in the background, its output to a file (see Wine.run)."""
+        out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
+        proc = subprocess.Popen(["wine"] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        proc.log = out
+        self.procs.append(proc)
+        return proc
+
+    def windrive(self, command, *args, wait=False):
+        args = [self.args.windrive, command] + list(args) + [str(DIALOG_TIMEOUT_MS)]
+        return self.wine(*args).stdout if wait else self.start(command, *args)
+
+    @staticmethod
+    def output(proc, timeout):
+        """Its output once it ended (subprocess.TimeoutExpired if it does not)."""
+        proc.wait(timeout)
+        proc.log.seek(0)
+        return proc.log.read()
+
+    def xdotool(self, *args, check=True):
+        return subprocess.run(["xdotool"] + list(args), env=self.env, timeout=20, check=check,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
+
+    def x_window(self, caption):
+        ids = self.xdotool("search", "--name", "^%s$" % re.escape(caption), check=False)
+        return ids[0].decode() if ids else None
+
+    def answer(self, caption, action):
+        """key K: a real X key event; click ID: BM_CLICK; closebox: a mouse
+        click on the close box; close-early, watch: nothing more."""
+        verb, _, arg = action.partition(" ")
+        if verb == "key":
+            window = self.x_window(caption) or caption + ": no X window"
+            self.xdotool("windowfocus", "--sync", window, "key", "--clearmodifiers", arg)
+        elif verb == "click":
+            self.windrive("click", caption, arg, wait=True)
+        elif verb == "closebox":
+            x, y = self.windrive("closebox", caption, wait=True).split()
+            self.xdotool("mousemove", "--sync", x, y, "click", "1")
+
+    def watch(self, caption, action):
+        """close-early: SC_CLOSE the moment the dialog shows; else its dump,
+        and for a progress bar (id 1008) its positions."""
+        if action == "close-early":
+            return self.windrive("close", caption)
+        if action == "watch":
+            self.bar = self.windrive("watchbar", caption, "1008")
+        return self.windrive("dump", caption)
+
+    def drive(self, steps):
+        """The program through the steps (caption, action): its exit code
+        and Wine's trace of it in self.code and self.trace."""
+        watcher = self.watch(*steps[0])
+        # Wine traces the token calls: the restart privilege is seen from outside.
+        program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
+                             WINEDEBUG="-all,+advapi,+security")
+        for i, (caption, action) in enumerate(steps):
+            seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 5)
+            if watcher.returncode != 0:
+                raise RuntimeError("step %d: no dialog %r (%r)" % (i + 1, caption, seen))
+            if action != "close-early":
+                self.dialogs[caption] = parse_dump(seen)
+                window = self.x_window(caption)
+                if window:
+                    shot = "%s/shots/%s-%s.png" % (self.args.work, self.name, DIALOGS[caption][0])
+                    subprocess.run(["import", "-window", window, shot], env=self.env, timeout=20,
+                                   stderr=subprocess.DEVNULL)
+            if i + 1 < len(steps):
+                watcher = self.watch(*steps[i + 1])
+            self.answer(caption, action)
+        trace = self.output(program, EXIT_TIMEOUT_S)
+        if self.bar:
+            self.positions = [int(p) for p in self.output(self.bar, 10).split()]
+        self.code, self.trace = program.returncode, trace.decode(errors="replace")
+
+    def wait_for_restart(self):
+        """Wine's restart steps run at once, in a process of their own: until
+        they have worked through WININIT.INI, their last step that counts."""
+        deadline = time.monotonic() + RESTART_TIMEOUT_S
+        while os.path.exists(unix_path(self.drive_c, mm.GEN_WINDOWS + "\\wininit.ini")):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the restart steps did not end")
+            time.sleep(0.05)
+
+    def finish(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.log.close()
+        self.end_session()
+
+
+def parse_dump(out):
+    """WINDRIVE.EXE dump: {"dialog" or control id: (class, extended style, text)}."""
+    lines = re.findall(r"^(-?\d+) (\S+) ([0-9A-F]{8}) ?([0-9A-F]*)\r?$", out.decode("latin-1"),
+                       re.M)
+    found = [(int(i), (cls, int(ex, 16), bytes.fromhex(text))) for i, cls, ex, text in lines]
+    return dict(found[1:], dialog=found[0][1]) if found else {}
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("modes", nargs="*", help="the sample machine's modes (default: all)")
@@ -402,11 +615,10 @@ def main(argv):
     parser.add_argument("--seeds", metavar="FILE", help="the generated machines of FILE")
     parser.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "BR32UNIN.EXE"))
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
-    parser.add_argument("--work", default=os.environ.get(
-        "WINE_SUITE_WORK", os.path.join(ROOT, "build", "wine")), help="prefixes and logs go here")
     parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
     args = parser.parse_args(argv)
-    args.exe, args.work = os.path.abspath(args.exe), os.path.abspath(args.work)
+    args.exe = os.path.abspath(args.exe)
+    args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
     args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
     if set(args.modes) - set(MODES):
         parser.error("unknown mode in %s" % args.modes)
@@ -419,12 +631,14 @@ def main(argv):
         g = mm.generated_machine(seed, mode)
         name = "cancel" if seed % CANCEL_EVERY == 0 else "ok_yes"
         cases.append(("seed-%d-%s-%s" % (seed, g.mode, name), g, SCENARIOS[name]))
-    for mode in [] if seeds else args.modes or MODES:
-        for name, scenario in SCENARIOS.items():
-            if (mode == "win98" or not scenario[2]) and name in (args.scenario or [name]):
-                cases.append(("%s-%s" % (mode, name), sample_machine(mode, scenario[2]), scenario))
+    if not seeds:
+        for mode in args.modes or MODES:
+            for name, scenario in SCENARIOS.items():
+                if (mode == "win98" or not scenario[2]) and name in (args.scenario or [name]):
+                    cases.append(("%s-%s" % (mode, name), sample_machine(mode, scenario[2]),
+                                  scenario))
     summary = "%d of %d machines agree" if seeds else "%d of %d scenarios passed"
-    return winefix.run_all(args, cases, run_case, summary)
+    return run_all(args, cases, summary)
 
 
 if __name__ == "__main__":
