@@ -1,35 +1,30 @@
 #!/usr/bin/env python3
-"""The simulated machine held against Wine, on generated machines.
-
-    differential.py --count N [--seed S] [--mode win95|win98|winxp]
-    differential.py --seeds FILE      # "MODE SEED" lines, # starts a comment
-
-Each machine runs in a machine folder (br32unin-sim) and in a fresh Wine
-prefix (BR32UNIN.EXE), the user answering alike; both end states are read
-into one normal form and compared, known differences of Wine aside
-(WINE_DIFFERENCES). See README.md. Exit status: 0 all agree, 1 some
-disagree, 77 Wine cannot run here (1 when CI=true).
+"""BR32UNIN.EXE under Wine held against the simulated machine (README.md):
+the sample machine through the scenarios in each mode, or generated machines
+(--count, --seeds). Each run goes through br32unin-sim in a machine folder and
+through BR32UNIN.EXE in a fresh Wine prefix, the user answering alike; both end
+states are read into one normal form and compared, known differences of Wine
+aside (WINE_DIFFERENCES), and what only Wine shows is checked (check_run).
+Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true).
 """
 
 import argparse
 import codecs
-import functools
 import hashlib
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
-sys.dont_write_bytecode = True
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [HERE, os.path.join(ROOT, "tools")]
+sys.path.insert(0, os.path.join(ROOT, "tools"))
 import make_machines as mm  # noqa: E402
-import winefix  # noqa: E402
-
 
 
 def ui_texts():
@@ -46,73 +41,102 @@ def ui_texts():
 TEXTS = ui_texts()
 WELCOME, PROGRESS, COMPLETION, CANCELLED = (TEXTS[n + "_CAPTION"].decode("cp1252") for n in (
     "WELCOME", "PROGRESS", "COMPLETION", "CANCEL"))
-OK_YES = ([(WELCOME, "click 1"), (COMPLETION, "click 6")], ["--welcome", "ok", "--restart", "yes"])
-CANCEL = ([(WELCOME, "click 2"), (CANCELLED, "click 1")], ["--welcome", "cancel"])
-CANCEL_EVERY = 10  # every tenth seed the user cancels, and neither side may change anything
+# Caption: screenshot name, {control id: (class, text)}; 65535 is a message box's text.
+DIALOGS = {
+    WELCOME: ("welcome", {1: ("Button", b"OK"), 2: ("Button", b"Cancel"),
+                          1000: ("Static", TEXTS["WELCOME_TEXT"])}),
+    PROGRESS: ("progress", {1007: ("Static", TEXTS["PROGRESS_TEXT"]),
+                            1008: ("msctls_progress32", None)}),
+    COMPLETION: ("completion", {6: ("Button", b"&Yes"), 7: ("Button", b"&No"),
+                                65535: ("Static", TEXTS["COMPLETION_TEXT"])}),
+    CANCELLED: ("cancelled", {1: ("Button", b"OK"), 65535: ("Static", TEXTS["CANCEL_TEXT"])}),
+}
+# Name: steps (the dialog that must come up, the user's answer: see
+# Run.answer), br32unin-sim's options for the same answers, whether
+# WININIT.INI holds PENDING before (win98 mode only).
+OK = [(WELCOME, "click 1"), (PROGRESS, "watch")]
+SCENARIOS = {
+    "ok_no": ([(WELCOME, "key Return"), (PROGRESS, "watch"), (COMPLETION, "click 7")],
+              "--welcome ok --restart no", False),
+    "ok_yes": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", False),
+    "ok_yes_pending": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", True),
+    "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", False),
+    "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", False),
+    "welcome_closebox": ([(WELCOME, "closebox"), (CANCELLED, "click 1")], "--welcome close",
+                         False),
+    # The simulated user cannot close the progress dialog: nothing changes, as after Cancel.
+    "progress_closebox": ([(WELCOME, "click 1"), (PROGRESS, "close-early"),
+                           (CANCELLED, "click 1")], "--welcome cancel", False),
+}
+# Another program's deletion already pending: its last line without a line
+# end, then the 0x1A that old editors leave; the file it names is there.
+PENDING = b"[rename]\r\nNUL=C:\\OLD.TMP\x1a"
+MODES = ["win98", "win95", "winxp"]
+CANCEL_EVERY = 10  # every tenth generated machine the user cancels
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
 KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
 SHOWN = 48  # bytes of a file shown in a report
+# This Wine does not look in fonts-wine's folder: without these the close box
+# draws as the letter "r" and the texts in a fallback face.
+FONTS = ["/usr/share/wine/fonts/" + f for f in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
+DIALOG_TIMEOUT_MS, EXIT_TIMEOUT_S, RESTART_TIMEOUT_S = 20000, 30, 30
 
 
-def machine_key(path):
-    return path.replace("/", "\\").lower()
+def sample_machine(mode, pending):
+    """The sample machine's installation and decoys (winxp: win98's, on the
+    NT paths) as a generated machine."""
+    g = mm.Generated(0, mode)
+    programs = mm.GEN_WINDOWS + "\\Start Menu\\Programs"
+    layers = [mm.driver_installation(g.build), mm.decoys(g.build)]
+    for layer in layers:
+        g.layer.keys += layer.keys
+        g.layer.files += [(mm.relocate(p, programs), d, s) for p, d, s in layer.files]
+    g.programs, g.win_ini = programs, mm.win_ini(layers)
+    if pending:
+        g.wininit = PENDING
+        g.layer.file("C:\\OLD.TMP", b"old\r\n")
+    return g
 
 
 # ------------------------------------------------------------ Wine's ways
 
 def first_rename_only(sim, wine):
-    """Paths named in the second and later [rename] sections of WININIT.INI:
+    """Paths named in the second and later [rename] sections of wininit.bak:
     left out on both sides."""
-    text = (sim["files"].get("c:\\windows\\wininit.bak") or b"")
+    text = sim.get("file c:\\windows\\wininit.bak")
     if not isinstance(text, bytes):
         return
-    sections = re.split(rb"(?im)^\s*\[rename\]\s*$", text)[2:]
-    for section in sections:
+    for section in re.split(rb"(?im)^\s*\[rename\]\s*$", text)[2:]:
         section = re.split(rb"(?m)^\s*\[", section)[0]
         for line in section.decode("cp1252").splitlines():
             dest, _, src = line.strip().partition("=")
             for p in (src, dest if dest.upper() != "NUL" else ""):
                 p = p if ":" in p else mm.GEN_WINDOWS + "\\" + p
                 for side in (sim, wine):
-                    side["files"].pop(p.lower(), None)
+                    side.pop("file " + p.lower(), None)
 
 
 # (name, why, how): each known difference of Wine from Windows 9x, and where
 # it is dealt with. A "prefix" entry is set up so that it cannot show; a
 # function is applied to both normal forms before they are compared.
 WINE_DIFFERENCES = [
-    ("system32", "Wine's Windows and system directories are C:\\windows and "
-     "C:\\windows\\system32", "generated machines have these directories on both sides"),
-    ("HKEY_CURRENT_CONFIG", "Wine makes HKEY_CURRENT_CONFIG\\System afresh, volatile, in each "
-     "session, and keeps it under HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current "
-     "rather than HKLM\\Config\\0001", "prefix: the machine's keys there are made as volatile "
-     "keys, in the session of the run, under both names, as Windows 9x shows them"),
-    ("HKEY_CURRENT_USER", "Wine's HKEY_CURRENT_USER is a user's own hive, not "
-     "HKEY_USERS\\.DEFAULT", "prefix: keys of either are written under both"),
-    ("WIN.INI in the registry", "Wine's profile functions keep [Devices], [PrinterPorts], "
-     "[windows] and others in the registry through IniFileMapping, as NT does",
-     "prefix: the IniFileMapping key of win.ini is removed, so WIN.INI is a file as on 9x"),
-    ("first [rename] only", "Wine's wineboot works through the first [rename] section of "
-     "WININIT.INI; Windows 9x through every one", first_rename_only),
-    ("Wine's working folders", "Wine's own processes write in C:\\users, C:\\windows\\temp "
-     "and C:\\windows\\logs", "not searched there for files that came or went (WINE_OWN); "
-     "the machine's own files there are compared all the same"),
+    ("system32", "Wine's directories are C:\\windows, C:\\windows\\system32",
+     "generated machines have them on both sides"),
+    ("HKEY_CURRENT_CONFIG", "volatile, made in each session, stored apart from HKLM\\Config\\0001",
+     "prefix: written as volatile keys in the run's session, under both names"),
+    ("HKEY_CURRENT_USER", "Wine's is a hive of its own, not HKEY_USERS\\.DEFAULT",
+     "prefix: written under both names"),
+    ("WIN.INI in the registry", "IniFileMapping sends [Devices], [PrinterPorts], [windows] and "
+     "others to the registry, as on NT", "prefix: no IniFileMapping\\win.ini, WIN.INI is a file"),
+    ("first [rename] only", "Wine's wineboot reads only the first [rename] section of "
+     "WININIT.INI; Windows 9x every one", first_rename_only),
+    ("Wine's working folders", "Wine's processes write in C:\\users, C:\\windows\\temp, "
+     "C:\\windows\\logs", "not searched there for files that came or went (WINE_OWN)"),
 ]
-WINE_OWN = {"users", "windows\\temp", "windows\\logs"}
+WINE_OWN = {"c:\\users", "c:\\windows\\temp", "c:\\windows\\logs"}
 
 
 # ------------------------------------------------------------ the normal form
-
-def value_bytes(kind, data):
-    """(type, bytes) of a value as make_machines describes it."""
-    if kind == "sz":
-        return 1, data.encode("cp1252") + b"\0"
-    if kind == "dword":
-        return 4, data.to_bytes(4, "little")
-    if kind == "hex":
-        return 3, data
-    return data
-
 
 def parse_reg_value(line):
     """A REGEDIT4 value line of the simulated machine: (name, type, bytes)."""
@@ -124,48 +148,39 @@ def parse_reg_value(line):
     if data.startswith("dword:"):
         return name, 4, int(data[6:], 16).to_bytes(4, "little")
     kind, _, hexes = data.partition(":")
-    kind = 3 if kind == "hex" else int(kind[4:-1], 16)
-    return name, kind, bytes(int(h, 16) for h in hexes.replace(" ", "").split(",") if h)
+    return name, 3 if kind == "hex" else int(kind[4:-1], 16), bytes.fromhex(hexes.replace(",", ""))
 
 
-def watched(g):
-    """The subtrees compared ("HKLM\\path"), some inside others."""
-    return sorted({root + "\\" + path for root, path in g.watched_keys()})
-
-
-def registry_form(keys, tops):
-    """keys: {full path: [(name, type, bytes)]}; the keys at or below tops,
-    each with its values sorted."""
-    form = {}
-    for path, values in keys.items():
-        if any(path.lower() == t.lower() or path.lower().startswith(t.lower() + "\\")
-               for t in tops):
-            form["registry " + path.lower()] = sorted("%s = %d:%s" % (n, t, d.hex())
-                                                      for n, t, d in values)
+def normal_form(g, keys, drive_c, before, skip=()):
+    """keys: {path: [(name, type, bytes)]}, drive_c: C:'s host folder. Items: the
+    keys at or below those watched, WIN.INI (ini_form), the files (files_form)."""
+    tops = tuple((root + "\\" + path + "\\").lower() for root, path in g.watched_keys())
+    form = {"registry " + key.lower(): sorted("%s = %d:%s" % (n, t, d.hex()) for n, t, d in values)
+            for key, values in keys.items() if (key + "\\").lower().startswith(tops)}
+    form.update(ini_form(file_bytes(unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini"))))
+    form.update(files_form(g, drive_c, before, skip))
     return form
 
 
 def ini_form(data):
-    """WIN.INI as sections in file order, each with its stripped lines."""
+    """WIN.INI's sections in file order, and each section's stripped lines."""
     if data is None:
-        return None
-    form = [(None, [])]
+        return {"win.ini": None}
+    sections = [(None, [])]
     for line in re.split(r"\r?\n", data.decode("cp1252")):
         line = line.strip()
         if line.startswith("["):
-            form.append((line[1:].split("]")[0].strip(), []))
+            sections.append((line[1:].split("]")[0].strip(), []))
         elif line:
             key, sep, value = line.partition("=")
-            section = form[-1]
-            section[1].append((key.strip(), value.strip()) if sep else (line, None))
-    return form if form[0][1] else form[1:]
+            sections[-1][1].append((key.strip(), value.strip()) if sep else (line, None))
+    form = {"win.ini": [name for name, _ in sections]}
+    form.update(("win.ini %d [%s]" % (i, name), lines) for i, (name, lines) in enumerate(sections))
+    return form
 
 
-def file_state(path):
-    if os.path.islink(path) or not os.path.isfile(path):
-        return "link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
-    data = Path(path).read_bytes()
-    return data if len(data) <= KEPT else sized(data)
+def file_bytes(path):
+    return Path(path).read_bytes() if os.path.isfile(path) else None
 
 
 def sized(data):
@@ -173,65 +188,61 @@ def sized(data):
 
 
 def tree_names(top, skip=()):
-    """Every path below top as a machine path (lower case) -> host path."""
+    """Every path below top as a lower-case machine path -> host path, not
+    looking into the folders in skip."""
     names = {}
     for folder, dirs, files in os.walk(top):
-        rel = os.path.relpath(folder, top)
-        for name in dirs + files:
-            path = "c:\\" + machine_key(os.path.normpath(os.path.join(rel, name)))
-            names[path] = os.path.join(folder, name)
-        dirs[:] = [d for d in dirs
-                   if machine_key(os.path.normpath(os.path.join(rel, d))) not in skip]
+        rel = os.path.relpath(folder, top).replace("/", "\\").lower()
+        here = "c:" if rel == "." else "c:\\" + rel
+        dirs[:] = [d for d in dirs if here + "\\" + d.lower() not in skip]
+        names.update((here + "\\" + n.lower(), os.path.join(folder, n)) for n in dirs + files)
     return names
 
 
-def files_form(g, top, before, locate, skip=()):
-    """The generated files and folders and their folders, and whatever came
-    or went beside them, each with its state; locate gives a machine path's
-    host path."""
-    after = tree_names(top, skip)
-    paths = set()
+def files_form(g, drive_c, before, skip):
+    """The machine's files and folders and the folders above them, and
+    whatever came or went beside them: bytes (size and hash when large),
+    "folder" or None."""
+    after = tree_names(drive_c, skip)
+    paths = set(before) ^ set(after)
     for path in [p for p, _, _ in g.layer.files] + g.folders + [mm.GEN_WINDOWS + "\\wininit.ini"]:
         while len(path) > 3:
             paths.add(path.lower())
             path = path.rsplit("\\", 1)[0]
-    paths |= set(before) ^ set(after)
-    paths.discard(mm.GEN_WINDOWS.lower() + "\\win.ini")
-    return {p: file_state(after[p] if p in after else locate(p)) for p in paths}
+    form = {}
+    for path in paths:
+        host = after.get(path) or unix_path(drive_c, path)
+        data = "folder" if os.path.isdir(host) else file_bytes(host)
+        form["file " + path] = sized(data) if isinstance(data, bytes) and len(data) > KEPT else data
+    return form
 
 
 # ------------------------------------------------------------- the two sides
 
 def sim_form(g, folder, before):
     """The machine folder's normal form."""
-    keys, current = {}, None
     text = re.sub(r"\\\r?\n\s*", "", Path(folder, "registry.reg").read_bytes().decode("cp1252"))
+    keys, views = {}, {}
     for line in text.replace("\r\n", "\n").split("\n")[1:]:
         if line.startswith("["):
-            current = keys.setdefault(line[1:-1], [])
-        elif line and current is not None:
-            current.append(parse_reg_value(line))
+            values = keys.setdefault(line[1:-1], [])
+        elif line:
+            values.append(parse_reg_value(line))
     # The views that Windows 9x shows of its two stored roots.
-    views = {}
     for short, stored in mm.WIN9X_STORAGE.items():
-        for path, values in keys.items():
-            if path.lower().startswith(stored.lower() + "\\"):
-                views[short + path[len(stored):]] = values
-    form = registry_form(views, watched(g))
-    form["win.ini"] = ini_form(file_bytes(mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")))
-    form["files"] = files_form(g, os.path.join(folder, "drives", "C"), before,
-                               lambda p: mm.host_path(folder, p))
-    return form
+        views.update((short + path[len(stored):], values) for path, values in keys.items()
+                     if path.lower().startswith(stored.lower() + "\\"))
+    return normal_form(g, views, os.path.join(folder, "drives", "C"), before)
 
 
-def run_sim(g, folder, program, answers, cancel):
+def run_sim(g, folder, program, options, cancel):
     """The normal form after the run, and what a cancelled run changed."""
     mm.write_generated(folder, g)
-    saved = [os.path.join(folder, "registry.reg"), mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
-    before = tree_names(os.path.join(folder, "drives", "C"))
-    start, data = sim_form(g, folder, before), [file_bytes(p) for p in saved]
-    code = subprocess.run([program, folder] + answers, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, timeout=60).returncode
+    saved = [os.path.join(folder, "registry.reg"),
+             mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
+    data, before = [file_bytes(p) for p in saved], tree_names(os.path.join(folder, "drives", "C"))
+    start = sim_form(g, folder, before)
+    code = subprocess.run([program, folder] + options, capture_output=True, timeout=60).returncode
     form = sim_form(g, folder, before)
     changed = compare(start, form, "before", "after") if cancel else []
     # What no call touched is saved as it was read, byte for byte.
@@ -241,22 +252,26 @@ def run_sim(g, folder, program, answers, cancel):
     return form, changed
 
 
-def file_bytes(path):
-    return Path(path).read_bytes() if os.path.isfile(path) else None
+def windrive_key(root, path):
+    """WINDRIVE.EXE's "R PATH" (R: the root's place in mm.ROOT_NAMES)."""
+    return "%d %s" % (list(mm.ROOT_NAMES).index(root), path)
 
 
-def windrive_key(path):
-    """WINDRIVE.EXE's "R PATH" of "HKLM\\PATH" (R: the root's place in ROOT_NAMES)."""
-    root, _, sub = path.partition("\\")
-    return "%d %s" % (list(mm.ROOT_NAMES).index(root), sub)
+def value(name, kind, data):
+    """WINDRIVE.EXE regload's line of a value as make_machines describes it."""
+    if kind == "sz":
+        kind, data = 1, data.encode("cp1252") + b"\0"
+    elif kind == "dword":
+        kind, data = 4, data.to_bytes(4, "little")
+    else:
+        kind, data = (3, data) if kind == "hex" else data
+    return "V %s %d %s" % ((name or "").encode("cp1252").hex() or "-", kind, data.hex())
 
 
 def wine_script(g):
     """WINDRIVE.EXE regload lines for the machine's registry."""
-    lines = ["K 4 Software\\Wine", "V %s 1 %s" % (b"Version".hex(), (g.mode.encode() + b"\0").hex()),
-             "K 4 " + mm.SHELL_FOLDERS]
-    lines.append("V %s 1 %s" % (b"Programs".hex(), (g.programs.encode("cp1252") + b"\0").hex())
-                 if g.programs else "X " + b"Programs".hex())
+    lines = ["K 4 Software\\Wine", value("Version", "sz", g.mode), "K 4 " + mm.SHELL_FOLDERS,
+             value("Programs", "sz", g.programs) if g.programs else "X " + b"Programs".hex()]
     for root, path, values, _ in g.layer.keys:
         names = [root + "\\" + path]
         # Windows 9x shows these two pairs as one key each; so must the prefix.
@@ -265,167 +280,365 @@ def wine_script(g):
                 if names[0].lower().startswith(x.lower()):
                     names.append(y + names[0][len(x):])
         for name in names:
-            lines.append("K " + windrive_key(name))
-            for value_name, kind, data in values:
-                kind, data = value_bytes(kind, data)
-                lines.append("V %s %d %s" % ((value_name or "").encode("cp1252").hex() or "-",
-                                             kind, data.hex()))
+            lines += ["K " + windrive_key(*name.split("\\", 1))] + [value(*v) for v in values]
     return "\n".join(lines) + "\n"
 
 
-def wine_form(g, run, args, before):
+def wine_form(g, run, before):
     """The prefix's normal form, read in its session."""
-    drive_c, tops = run.wine.drive_c, watched(g)
-    listing = os.path.join(run.logs, "watched.txt")
-    Path(listing).write_text("".join(windrive_key(t) + "\n" for t in tops))
-    dump = run.wine.wine(args.windrive, "regdump", windows_path(listing)).stdout.decode("latin-1")
+    tops = "".join(windrive_key(*key) + "\n" for key in set(g.watched_keys()))
+    dump = run.wine(run.args.windrive, "regdump", input=tops.encode("cp1252")).stdout
     keys = {}
-    for kind, *rest in (line.split(" ") for line in dump.splitlines()):
+    for kind, *rest in (line.split(" ") for line in dump.decode("latin-1").splitlines()):
         if kind == "K":
             key = bytes.fromhex(rest[0]).decode("cp1252")
             values = keys[list(mm.ROOT_NAMES)[int(key[0])] + "\\" + key[2:]] = []
         elif kind == "V":
             values.append((bytes.fromhex(rest[0]).decode("cp1252"), int(rest[1]),
                            bytes.fromhex(rest[2])))
-    form = registry_form(keys, tops)
-    form["win.ini"] = ini_form(file_bytes(winefix.unix_path(drive_c, mm.GEN_WINDOWS + "\\win.ini")))
-    form["files"] = files_form(g, drive_c, before, lambda p: winefix.unix_path(drive_c, p),
-                               WINE_OWN)
-    return form
+    return normal_form(g, keys, run.drive_c, before, WINE_OWN)
 
 
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def run_wine(g, run, args, steps, cancel):
-    """As run_sim, in the run's prefix, driven through steps."""
-    drive_c, changed = run.wine.drive_c, []
-    place = lambda top, path: winefix.unix_path(top, path, make_dirs=True)  # noqa: E731
-    run.wine.start_session()
-    script = os.path.join(run.logs, "machine.txt")
-    Path(script).write_text(wine_script(g))
-    run.wine.wine(args.windrive, "regload", windows_path(script))
+def run_wine(g, run, steps, restart):
+    """The prefix's normal form after the run, driven through steps. A
+    cancelled run needs no form of its own from before: the simulated
+    machine's is the same, and its after must be Wine's."""
+    run.start_session()
+    run.wine(run.args.windrive, "regload", input=wine_script(g).encode("cp1252"))
     # After the session's start, which works through WININIT.INI itself.
-    mm.write_tree(drive_c, g, place)
-    Path(place(drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
-    before = tree_names(drive_c, WINE_OWN)
-    start = wine_form(g, run, args, before) if cancel else None
+    mm.write_tree(run.drive_c, g, unix_path)
+    Path(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
+    before = tree_names(run.drive_c, WINE_OWN)
     run.drive(steps)
-    # Wine's restart steps run at once, in a process of their own.
-    if not run.wine.wait_for_exit("wineboot.exe", winefix.RESTART_TIMEOUT_S):
-        raise RuntimeError("the restart steps did not end")
-    form = wine_form(g, run, args, before)
-    if cancel:
-        changed = compare(start, form, "before", "after")
-    form["exit code"] = run.code
-    return form, changed
+    if restart:
+        run.wait_for_restart()
+    return dict(wine_form(g, run, before), **{"exit code": run.code})
 
 
-def with_program(g, program):
-    """g with the program itself where its installer put it."""
-    g.layer.files = [(p, program if p.lower() == PROGRAM else d, s) for p, d, s in g.layer.files]
-    return g
+def shown(state):
+    return sized(state) if isinstance(state, bytes) and len(state) > SHOWN else repr(state)
 
 
-def run_both(g, args, base, display, name, case, shots=None):
-    """The machine g on both sides, the user's answers in case (Wine's
-    steps, the simulated program's options): the lines in which they
-    disagree, and the Wine run."""
-    steps, answers = case
-    cancel = "--restart" not in answers
-    folder = os.path.join(args.work, name)
+def compare(a, b, a_name="sim", b_name="wine"):
+    """A line for each item in which two normal forms differ."""
+    return ["%s: %s %s, %s %s" % (key, a_name, shown(a.get(key)), b_name, shown(b.get(key)))
+            for key in sorted(set(a) | set(b)) if a.get(key) != b.get(key)]
+
+
+# ------------------------------------------------------------- what only Wine shows
+
+def check_run(run, mode, restart):
+    problems = [] if run.code == 2 else ["exit code %d, wanted 2" % run.code]
+    for caption, seen in run.dialogs.items():
+        want = dict(DIALOGS[caption][1], dialog=("#32770", caption.encode("cp1252")))
+        for cid, (cls, text) in want.items():
+            got = seen.get(cid)
+            if not got or got[0].lower() != cls.lower() or text is not None and got[2] != text:
+                problems.append("dialog %r, %s: %r, wanted %r" % (caption, cid, got, text))
+    bar = run.dialogs.get(PROGRESS, {}).get(1008)
+    if bar and not bar[1] & 0x2000:
+        problems.append("progress bar: no WS_EX_RTLREADING (%r)" % (bar,))
+    # Wine's bar wraps below its minimum: from 0 a step of -2 shows 138, and
+    # the 70th step 0 (the 69th 2, the 71st 138 again). The watcher sees the
+    # bar once the dialog shows: at its start, 0, or after the first few steps.
+    seen = run.positions[1:] if run.positions and run.positions[:1] == [0] else run.positions
+    if seen is not None and (seen[-1:] != [0] or any(p not in range(0, 139, 2) for p in seen)
+                             or any(b >= a for a, b in zip(seen, seen[1:]))):
+        problems.append("progress bar: positions %r, wanted steps of 2 from 138 down to 0" % seen)
+    # On NT only, and only for a restart; Wine restarts without it, so only its trace tells.
+    asked = "SeShutdownPrivilege" in run.trace and "AdjustTokenPrivileges" in run.trace
+    if asked != (restart and mode == "winxp"):
+        problems.append("restart privilege enabled: %s, wanted %s (trace ends %r)"
+                        % (asked, not asked, run.trace[-400:]))
+    return problems
+
+
+def run_case(args, name, g, scenario, base, display):
+    """The machine g on both sides, the user answering as scenario says:
+    True when they agree and every check passed."""
+    started, (steps, options, _) = time.monotonic(), scenario
+    cancel, folder = "--restart" not in options, os.path.join(args.work, name)
     shutil.rmtree(folder, ignore_errors=True)
-    sim, changed = run_sim(g, os.path.join(folder, "sim"), args.sim, answers, cancel)
-    lines = ["cancelled, sim changed " + line for line in changed]
-    run = winefix.Run(args, base, folder, display, shots)
+    program = Path(args.exe).read_bytes()
+    g.layer.files = [(p, program if p.lower() == PROGRAM else d, s) for p, d, s in g.layer.files]
+    sim, changed = run_sim(g, os.path.join(folder, "sim"), args.sim, options.split(), cancel)
+    problems = ["cancelled, sim changed " + line for line in changed]
+    run = Run(args, base, folder, display)
     try:
-        wine, changed = run_wine(g, run, args, steps, cancel)
+        wine = run_wine(g, run, steps, "--restart yes" in options)
         for _, _, how in WINE_DIFFERENCES:
             if callable(how):
                 how(sim, wine)
-        lines += compare(sim, wine) + ["cancelled, wine changed " + line for line in changed]
+        problems += compare(sim, wine) + check_run(run, g.mode, "--restart yes" in options)
     except Exception as e:  # noqa: BLE001 (one run fails, the rest go on)
-        lines.append("wine: %s: %s" % (type(e).__name__, e))
+        problems.append("wine: %s: %s" % (type(e).__name__, e))
     finally:
         run.finish()
-    return lines, run
+    print("%-5s %-26s %5.1f s" % ("FAIL" if problems else "ok", name, time.monotonic() - started),
+          flush=True)
+    if problems:
+        problems.append("screenshots: %s/shots/%s-*.png" % (args.work, name))
+    for line in problems:
+        print("        " + line)
+    if not problems and not args.keep:
+        shutil.rmtree(folder, ignore_errors=True)
+    return not problems
 
 
-# ------------------------------------------------------------- comparing
+# ------------------------------------------------------------- Wine
+# One prefix and its session, the clean prefix every run copies, Xvfb, and the
+# program driven through its dialogs like a user (WINDRIVE.EXE, xdotool).
 
-def shown(state):
-    if isinstance(state, bytes):
-        return repr(state)[1:] if len(state) <= SHOWN else sized(state)
-    return "absent" if state is None else str(state)
+class Wine:
+    """Commands against one prefix on one X display."""
+
+    def __init__(self, prefix, display):
+        self.prefix, self.drive_c = prefix, os.path.join(prefix, "drive_c")
+        # No Mono or Gecko installer prompts when the prefix is made.
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree=;mshtml=", DISPLAY=display)
+
+    def run(self, *args, timeout=120, check=True, input=b""):
+        """To its end; the output goes through files, as the session's first
+        process starts Wine's services, which would hold a pipe open."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run(args, env=self.env, timeout=timeout, input=input, stdout=out,
+                                    stderr=err)
+            out.seek(0), err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        if check and result.returncode:
+            raise RuntimeError("%s: exit %d: %s" % (" ".join(args), result.returncode,
+                                                    result.stderr.decode(errors="replace")))
+        return result
+
+    def wine(self, *args, **kw):
+        return self.run("wine", *args, **kw)
+
+    def start_session(self):
+        """A server that outlives the short helper processes, and the
+        session's first process done before anything else starts."""
+        self.run("wineserver", "-w", timeout=60, check=False)  # a lingering one holds the lock
+        self.run("wineserver", "-p", timeout=60)
+        self.wine("cmd", "/c", "exit")
+
+    def end_session(self):
+        """Every process ended; the server saves the registry as it goes."""
+        self.run("wineserver", "-k", timeout=60, check=False)
+        self.run("wineserver", "-w", timeout=60, check=False)
 
 
-def compare(sim, wine, a_name="sim", b_name="wine"):
-    """A line for each item in which two normal forms differ."""
-    lines = []
-    for key in sorted(set(sim) | set(wine), key=str):
-        a, b = sim.get(key), wine.get(key)
-        if key == "files":
-            for path in sorted(set(a) | set(b)):
-                if a.get(path) != b.get(path):
-                    lines.append("file %s: %s %s, %s %s" % (path, a_name, shown(a.get(path)),
-                                                             b_name, shown(b.get(path))))
-        elif key == "win.ini" and a and b and a != b:
-            sa, sb = [s[0] for s in a], [s[0] for s in b]
-            if sa != sb:
-                lines.append("win.ini sections: %s %s, %s %s" % (a_name, sa, b_name, sb))
-            for x, y in zip(a, b):
-                if x != y and x[0] == y[0]:
-                    lines.append("win.ini [%s]: %s %s, %s %s" % (x[0], a_name, x[1], b_name, y[1]))
-        elif a != b:
-            lines.append("%s: %s %s, %s %s" % (key, a_name, "absent" if a is None else a,
-                                                b_name, "absent" if b is None else b))
-    return lines
+def link_or_copy(src, dst):
+    """Wine's own large files, which nothing writes, as hard links: a prefix
+    holds some 600 MB."""
+    if os.path.getsize(src) >= 65536 and not src.endswith(".reg"):
+        return os.link(src, dst)
+    return shutil.copy2(src, dst)
+
+
+def unix_path(drive_c, path):
+    """The host path of a C: path, each existing name matched regardless of case."""
+    current = drive_c
+    for part in path[3:].split("\\"):
+        names = os.listdir(current) if os.path.isdir(current) else []
+        current = os.path.join(current, next((n for n in names if n.lower() == part.lower()), part))
+    return current
+
+
+def base_prefix(work, display):
+    """A clean prefix for every run, made once per Wine version."""
+    folder, stamp = os.path.join(work, "base"), os.path.join(work, "base", "made-by")
+    version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
+    if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
+        return os.path.join(folder, "prefix")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    wine = Wine(os.path.join(folder, "prefix"), display)
+    wine.run("wineboot", "-i", timeout=300)
+    wine.start_session()
+    # Without a window manager Wine waits 2 s for each window it closes,
+    # unless it draws the windows itself.
+    wine.wine("reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+    wine.wine("reg", "delete", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+              "IniFileMapping\\win.ini", "/f")
+    for font in FONTS:
+        shutil.copy(font, unix_path(wine.drive_c, mm.GEN_WINDOWS + "\\Fonts"))
+    wine.end_session()
+    Path(stamp).write_bytes(version)
+    return wine.prefix
+
+
+def run_all(args, cases, summary):
+    """run_case for each case on one Xvfb display; prints summary % (passed,
+    all) and gives the exit status (77 when something is missing, 1 then if
+    CI=true)."""
+    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool", "import")
+               if not shutil.which(t)]
+    missing += [p for p in [args.exe, args.windrive, args.sim] + FONTS if not os.path.isfile(p)]
+    xvfb = None if missing else subprocess.Popen(
+        ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    display = xvfb and ":" + xvfb.stdout.readline().strip().decode()
+    if display in (None, ":"):
+        print("cannot run, missing: %s" % (" ".join(missing) or "Xvfb's display"))
+        return 1 if os.environ.get("CI") == "true" else 77
+    try:
+        os.makedirs(os.path.join(args.work, "shots"), exist_ok=True)
+        base = base_prefix(args.work, display)
+        passed = sum(run_case(args, *case, base, display) for case in cases)
+    finally:
+        xvfb.terminate()
+        xvfb.wait(10)
+    print(summary % (passed, len(cases)))
+    return 0 if passed == len(cases) else 1
+
+
+class Run(Wine):
+    """One run of the program in a fresh copy of the base prefix, in folder."""
+
+    def __init__(self, args, base, folder, display):
+        super().__init__(os.path.join(folder, "prefix"), display)
+        self.args, self.name = args, os.path.basename(folder)
+        self.logs = os.path.join(folder, "logs")
+        os.makedirs(self.logs)
+        shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
+        self.procs, self.dialogs = [], {}
+        self.bar = self.positions = self.code = self.trace = None
+
+    def start(self, tag, *args, **env):
+        """A Wine process in the background, its output to a file (see Wine.run)."""
+        out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
+        proc = subprocess.Popen(["wine"] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        proc.log = out
+        self.procs.append(proc)
+        return proc
+
+    def windrive(self, command, *args, wait=False):
+        args = [self.args.windrive, command] + list(args) + [str(DIALOG_TIMEOUT_MS)]
+        return self.wine(*args).stdout if wait else self.start(command, *args)
+
+    @staticmethod
+    def output(proc, timeout):
+        """Its output once it ended (subprocess.TimeoutExpired if it does not)."""
+        proc.wait(timeout)
+        proc.log.seek(0)
+        return proc.log.read()
+
+    def xdotool(self, *args, check=True):
+        return subprocess.run(["xdotool"] + list(args), env=self.env, timeout=20, check=check,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
+
+    def x_window(self, caption):
+        ids = self.xdotool("search", "--name", "^%s$" % re.escape(caption), check=False)
+        return ids[0].decode() if ids else None
+
+    def answer(self, caption, action):
+        """key K: a real X key event; click ID: BM_CLICK; closebox: a mouse
+        click on the close box; close-early, watch: nothing more."""
+        verb, _, arg = action.partition(" ")
+        if verb == "key":
+            window = self.x_window(caption) or caption + ": no X window"
+            self.xdotool("windowfocus", "--sync", window, "key", "--clearmodifiers", arg)
+        elif verb == "click":
+            self.windrive("click", caption, arg, wait=True)
+        elif verb == "closebox":
+            x, y = self.windrive("closebox", caption, wait=True).split()
+            self.xdotool("mousemove", "--sync", x, y, "click", "1")
+
+    def watch(self, caption, action):
+        """close-early: SC_CLOSE the moment the dialog shows; else its dump,
+        and for a progress bar (id 1008) its positions."""
+        if action == "close-early":
+            return self.windrive("close", caption)
+        if action == "watch":
+            self.bar = self.windrive("watchbar", caption, "1008")
+        return self.windrive("dump", caption)
+
+    def drive(self, steps):
+        """The program through the steps (caption, action): its exit code
+        and Wine's trace of it in self.code and self.trace."""
+        watcher = self.watch(*steps[0])
+        # Wine traces the token calls: the restart privilege is seen from outside.
+        program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
+                             WINEDEBUG="-all,+advapi,+security")
+        for i, (caption, action) in enumerate(steps):
+            seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 5)
+            if watcher.returncode != 0:
+                raise RuntimeError("step %d: no dialog %r (%r)" % (i + 1, caption, seen))
+            if action != "close-early":
+                self.dialogs[caption] = parse_dump(seen)
+                window = self.x_window(caption)
+                if window:
+                    shot = "%s/shots/%s-%s.png" % (self.args.work, self.name, DIALOGS[caption][0])
+                    subprocess.run(["import", "-window", window, shot], env=self.env, timeout=20,
+                                   stderr=subprocess.DEVNULL)
+            if i + 1 < len(steps):
+                watcher = self.watch(*steps[i + 1])
+            self.answer(caption, action)
+        trace = self.output(program, EXIT_TIMEOUT_S)
+        if self.bar:
+            self.positions = [int(p) for p in self.output(self.bar, 10).split()]
+        self.code, self.trace = program.returncode, trace.decode(errors="replace")
+
+    def wait_for_restart(self):
+        """Wine's restart steps run at once, in a process of their own: until
+        they have worked through WININIT.INI, their last step that counts."""
+        deadline = time.monotonic() + RESTART_TIMEOUT_S
+        while os.path.exists(unix_path(self.drive_c, mm.GEN_WINDOWS + "\\wininit.ini")):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the restart steps did not end")
+            time.sleep(0.05)
+
+    def finish(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+            proc.log.close()
+        self.end_session()
+
+
+def parse_dump(out):
+    """WINDRIVE.EXE dump: {"dialog" or control id: (class, extended style, text)}."""
+    lines = re.findall(r"^(-?\d+) (\S+) ([0-9A-F]{8}) ?([0-9A-F]*)\r?$", out.decode("latin-1"),
+                       re.M)
+    found = [(int(i), (cls, int(ex, 16), bytes.fromhex(text))) for i, cls, ex, text in lines]
+    return dict(found[1:], dialog=found[0][1]) if found else {}
 
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--count", type=int, default=1)
-    parser.add_argument("--seed", type=int, default=1, help="the first seed (default 1)")
-    parser.add_argument("--mode", choices=sorted(mm.GEN_BUILDS))
-    parser.add_argument("--seeds", metavar="FILE", help="run the MODE SEED lines of FILE")
-    args = parse_args(parser, argv)
-    if args.seeds:
-        runs = [(int(s), m) for m, s in (line.split("#")[0].split() for line in
-                                         Path(args.seeds).read_text().splitlines()
-                                         if line.split("#")[0].strip())]
-    else:
-        runs = [(s, args.mode) for s in range(args.seed, args.seed + args.count)]
-    return winefix.run_all("differential", args, [
-        functools.partial(one_machine, args, seed, mode) for seed, mode in runs],
-        "%d of %d machines agree")
-
-
-def one_machine(args, seed, mode, base, display, program):
-    started, g = time.monotonic(), with_program(mm.generated_machine(seed, mode), program)
-    cancel = seed % CANCEL_EVERY == 0
-    name = "seed-%d-%s" % (seed, g.mode)
-    lines, _ = run_both(g, args, base, display, name, CANCEL if cancel else OK_YES)
-    print("%-5s seed %d %s%s %5.1f s" % ("ok" if not lines else "DIFF", seed, g.mode,
-                                         " cancel" if cancel else "", time.monotonic() - started))
-    for line in lines:
-        print("      " + line, flush=True)
-    if not lines and not args.keep:
-        shutil.rmtree(os.path.join(args.work, name), ignore_errors=True)
-    return not lines
-
-
-def parse_args(parser, argv):
-    """With the options both scripts take; WINDRIVE.EXE lies beside the program."""
+    parser.add_argument("modes", nargs="*", help="the sample machine's modes (default: all)")
+    parser.add_argument("--scenario", action="append", help="run only these scenarios")
+    parser.add_argument("--count", type=int, help="generated machines, seeds from --seed on")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--mode", choices=MODES, help="of the generated machines (default: drawn)")
+    parser.add_argument("--seeds", metavar="FILE", help="the generated machines of FILE")
     parser.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "BR32UNIN.EXE"))
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
-    parser.add_argument("--work", default=os.environ.get(
-        "WINE_SUITE_WORK", os.path.join(ROOT, "build", "wine")), help="prefixes and logs go here")
     parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
     args = parser.parse_args(argv)
-    args.exe, args.work = os.path.abspath(args.exe), os.path.abspath(args.work)
+    args.exe = os.path.abspath(args.exe)
+    args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
     args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
-    return args
+    if set(args.modes) - set(MODES):
+        parser.error("unknown mode in %s" % args.modes)
+    seeds = [(args.mode, seed) for seed in range(args.seed, args.seed + (args.count or 0))]
+    if args.seeds:
+        lines = [line.split("#")[0].split() for line in Path(args.seeds).read_text().splitlines()]
+        seeds = [(mode, int(seed)) for mode, seed in filter(None, lines)]
+    cases = []
+    for mode, seed in seeds:
+        g = mm.generated_machine(seed, mode)
+        name = "cancel" if seed % CANCEL_EVERY == 0 else "ok_yes"
+        cases.append(("seed-%d-%s-%s" % (seed, g.mode, name), g, SCENARIOS[name]))
+    if not seeds:
+        for mode in args.modes or MODES:
+            for name, scenario in SCENARIOS.items():
+                if (mode == "win98" or not scenario[2]) and name in (args.scenario or [name]):
+                    cases.append(("%s-%s" % (mode, name), sample_machine(mode, scenario[2]),
+                                  scenario))
+    summary = "%d of %d machines agree" if seeds else "%d of %d scenarios passed"
+    return run_all(args, cases, summary)
 
 
 if __name__ == "__main__":

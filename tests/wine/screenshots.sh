@@ -6,6 +6,5 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 WINE_SUITE_WORK=$root/build/wine-shots "$root/tests/wine/run_suite.sh" --scenario ok_no \
   --scenario cancel win98
 for shot in ok_no-welcome ok_no-progress ok_no-completion cancel-cancelled; do
-  cp "$root/build/wine-shots/shots/win98-$shot.png" "$root/docs/${shot#*-}.png"
-  echo "docs/${shot#*-}.png"
+  cp -v "$root/build/wine-shots/shots/win98-$shot.png" "$root/docs/${shot#*-}.png"
 done

@@ -13,13 +13,13 @@
 //                                id, class, extended style, text in hex
 //   watchbar CAPTION ID TIMEOUT  each new position of the progress bar
 //                                while it exists, polled every millisecond
-//   regload FILE                 keys and values from FILE, a line each:
-//                                "K R PATH" creates the key (volatile
+//   regload                      keys and values from standard input, a line
+//                                each: "K R PATH" creates the key (volatile
 //                                below HKEY_CURRENT_CONFIG), "V NAME TYPE
 //                                DATA" sets a value of it (NAME and DATA in
 //                                hex, NAME "-" for the default value, TYPE in
 //                                decimal), "X NAME" deletes one
-//   regdump FILE                 for each "R PATH" in FILE (a line each),
+//   regdump                      for each "R PATH" line of standard input,
 //                                that key and its subtree as the A calls see
 //                                them: "K R PATH" and "V NAME TYPE DATA"
 //                                lines, "R PATH", NAME and DATA in hex
@@ -57,6 +57,14 @@ DWORD_PTR Ask(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, BOOL *ok = 
     return sent ? result : 0;
 }
 
+void PrintHex(const char *tag, const void *data, size_t size, const char *end)
+{
+    printf("%s", tag);
+    for (size_t i = 0; i < size; i++)
+        printf("%02X", ((const BYTE *)data)[i]);
+    printf("%s", end);
+}
+
 // WM_GETTEXT, not GetWindowTextA, which reads only another process's caption.
 BOOL CALLBACK PrintLine(HWND hwnd, LPARAM)
 {
@@ -64,32 +72,25 @@ BOOL CALLBACK PrintLine(HWND hwnd, LPARAM)
     if (!GetClassNameA(hwnd, cls, sizeof cls))
         cls[0] = 0;
     DWORD_PTR got = Ask(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text);
-    printf("%d %s %08lX ", GetDlgCtrlID(hwnd), cls,
-           (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE));
-    for (DWORD_PTR i = 0; i < got && i < sizeof text - 1; i++)
-        printf("%02X", (unsigned char)text[i]);
-    printf("\n");
+    printf("%d %s %08lX", GetDlgCtrlID(hwnd), cls, (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE));
+    PrintHex(" ", text, got < sizeof text ? got : sizeof text - 1, "\n");
     return TRUE;
 }
 
-// Scans the caption band from the right edge, where the close box sits,
-// and aims at the middle of the first run of HTCLOSE points.
+// Scans the middle of the caption band from the right edge, where the close
+// box sits, and aims at the middle of the first run of HTCLOSE points.
 BOOL FindCloseBox(HWND hwnd, POINT *pt)
 {
     RECT rc;
     GetWindowRect(hwnd, &rc);
-    int bottom = rc.top + GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYFRAME);
-    for (int y = rc.top; y < bottom; y++) {
-        int right = -1;
-        for (int x = rc.right - 1; x > rc.left && (right >= 0 || x > rc.right - 60); x--) {
-            BOOL close = Ask(hwnd, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE;
-            if (close && right < 0)
-                right = x;
-            if (!close && right >= 0) {
-                pt->x = (x + 1 + right) / 2;
-                pt->y = y + 4;
-                return TRUE;
-            }
+    pt->y = rc.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+    for (int x = rc.right - 1, right = -1; x > rc.left; x--) {
+        BOOL close = Ask(hwnd, WM_NCHITTEST, 0, MAKELPARAM(x, pt->y)) == HTCLOSE;
+        if (close && right < 0)
+            right = x;
+        if (!close && right >= 0) {
+            pt->x = (x + 1 + right) / 2;
+            return TRUE;
         }
     }
     return FALSE;
@@ -111,12 +112,6 @@ void WatchBar(HWND bar)
     printf("\n");
 }
 
-int Usage()
-{
-    fprintf(stderr, "windrive: bad command line (commands: see windrive.cpp)\n");
-    return 3;
-}
-
 // A key path "R PATH" names PATH below root R: 0 HKEY_LOCAL_MACHINE,
 // 1 HKEY_USERS, 2 HKEY_CLASSES_ROOT, 3 HKEY_CURRENT_CONFIG, 4 HKEY_CURRENT_USER.
 HKEY SplitRoot(const char *key, const char **path)
@@ -127,64 +122,51 @@ HKEY SplitRoot(const char *key, const char **path)
     return key[0] >= '0' && key[0] <= '4' && key[1] == ' ' ? roots[key[0] - '0'] : NULL;
 }
 
-size_t FromHex(const char *hex, BYTE *out, size_t size)
+// Decodes in place: a byte is written only after its two digits are read.
+size_t FromHex(char *hex, size_t size)
 {
     size_t n = 0;
-    for (; hex[0] && hex[1] && n < size; hex += 2) {
-        char pair[3] = {hex[0], hex[1], 0};
-        out[n++] = (BYTE)strtoul(pair, NULL, 16);
+    for (; hex[2 * n] && hex[2 * n + 1] && n < size; n++) {
+        char pair[3] = {hex[2 * n], hex[2 * n + 1], 0};
+        hex[n] = (char)strtoul(pair, NULL, 16);
     }
     return n;
 }
 
-void PrintHex(const char *tag, const void *data, size_t size, const char *end)
+int LoadRegistry()
 {
-    printf("%s", tag);
-    for (size_t i = 0; i < size; i++)
-        printf("%02X", ((const BYTE *)data)[i]);
-    printf("%s", end);
-}
-
-int LoadRegistry(const char *file)
-{
-    static char line[70000], hex[70000];
-    static BYTE data[33000];
-    FILE *in = fopen(file, "r");
+    static char line[70000], data[70000];
     HKEY key = NULL;
-    int failed = !in;
-    while (in && fgets(line, sizeof line, in)) {
+    int failed = 0;
+    while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\r\n")] = 0;
-        char name[1024], text[1024];
+        char name[1024];
         unsigned long type = 0;
         const char *path;
         HKEY root = line[0] == 'K' ? SplitRoot(line + 2, &path) : NULL;
         LONG result = ERROR_INVALID_DATA;
-        hex[0] = 0;
+        data[0] = 0;
         if (root) {
-            if (key)
-                RegCloseKey(key);
+            RegCloseKey(key);  // none yet: an error, no harm
             DWORD options = root == HKEY_CURRENT_CONFIG ? REG_OPTION_VOLATILE : 0;
             result = RegCreateKeyExA(root, path, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL);
             if (result != ERROR_SUCCESS)
                 key = NULL;
-        } else if (key && sscanf(line + 1, " %1023s %lu %69999s", name, &type, hex) >= 1) {
-            text[FromHex(strcmp(name, "-") ? name : "", (BYTE *)text, sizeof text - 1)] = 0;
-            DWORD size = (DWORD)FromHex(hex, data, sizeof data - 1);
+        } else if (key && sscanf(line + 1, " %1023s %lu %69999s", name, &type, data) >= 1) {
+            name[FromHex(name, sizeof name - 1)] = 0;  // "-" is no digit: the default value
+            DWORD size = (DWORD)FromHex(data, sizeof data - 1);
             // NT counts a string's NUL that the caller left out when the
             // byte after the data is one: here it is not.
-            data[size] = 0xFF;
-            result = line[0] == 'X' ? RegDeleteValueA(key, text)
-                                    : RegSetValueExA(key, text, 0, type, data, size);
+            data[size] = (char)0xFF;
+            result = line[0] == 'X' ? RegDeleteValueA(key, name)
+                                    : RegSetValueExA(key, name, 0, type, (BYTE *)data, size);
         }
         if (result != ERROR_SUCCESS) {
             fprintf(stderr, "windrive: %s: error %ld\n", line, result);
             failed = 1;
         }
     }
-    if (key)
-        RegCloseKey(key);
-    if (in)
-        fclose(in);
+    RegCloseKey(key);
     return failed;
 }
 
@@ -210,11 +192,10 @@ void DumpKey(HKEY key, const char *path)
     }
 }
 
-int DumpRegistry(const char *file)
+int DumpRegistry()
 {
     static char line[4096];
-    FILE *in = fopen(file, "r");
-    while (in && fgets(line, sizeof line, in)) {
+    while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\r\n")] = 0;
         const char *path;
         HKEY root = SplitRoot(line, &path), key;
@@ -223,9 +204,7 @@ int DumpRegistry(const char *file)
             RegCloseKey(key);
         }
     }
-    if (in)
-        fclose(in);
-    return !in;
+    return 0;
 }
 
 }  // namespace
@@ -233,13 +212,15 @@ int DumpRegistry(const char *file)
 int main(int argc, char **argv)
 {
     const char *command = argc > 1 ? argv[1] : "";
-    if (strcmp(command, "regload") == 0 && argc == 3)
-        return LoadRegistry(argv[2]);
-    if (strcmp(command, "regdump") == 0 && argc == 3)
-        return DumpRegistry(argv[2]);
+    if (strcmp(command, "regload") == 0)
+        return LoadRegistry();
+    if (strcmp(command, "regdump") == 0)
+        return DumpRegistry();
     BOOL takesId = strcmp(command, "click") == 0 || strcmp(command, "watchbar") == 0;
-    if (argc != (takesId ? 5 : 4))
-        return Usage();
+    if (argc != (takesId ? 5 : 4)) {
+        fprintf(stderr, "windrive: bad command line (commands: see windrive.cpp)\n");
+        return 3;
+    }
     HWND hwnd = WaitDialog(argv[2], strtoul(argv[argc - 1], NULL, 10));
     HWND item = hwnd && takesId ? GetDlgItem(hwnd, atoi(argv[3])) : hwnd;
     if (!item) {
@@ -259,6 +240,6 @@ int main(int argc, char **argv)
         PrintLine(hwnd, 0);
         EnumChildWindows(hwnd, PrintLine, 0);
     } else
-        return strcmp(command, "closebox") == 0 ? 1 : Usage();
+        return 1;  // an unknown command, or no close box found
     return 0;
 }
