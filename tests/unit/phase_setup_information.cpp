@@ -31,6 +31,7 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
         {"in quotation marks", "\"BR32STAT.EXE\"\r\n", false},
         {"in lower case", "br32stat.exe\r\n", false},
         {"after 0x1A", "[x]\r\n\x1A\r\nBR32STAT.EXE\r\n", false},
+        {"after 0x1A that ends a word", "[x]\x1A" "BR32STAT.EXE\r\n", false},
         {"a folder", "<dir>", false},
         {"held open by another program", "<busy>", false},
         {"after a word of 200 bytes", std::string(200, 'W') + " BR32STAT.EXE", true},
