@@ -132,30 +132,6 @@ TEST(SimRegedit, AnExportReadsAndExportsBackByteForByte)
     EXPECT_EQ(164u, Query(HKEY_LOCAL_MACHINE, VERSION, "DigitalProductId").size()) << "a wrapped hex list";
 }
 
-TEST(SimRegedit, ReadsLfLinesCommentsContinuationsAndAliases)
-{
-    MachineBuilder m;
-    std::string name(70, 'n');
-    std::string text = "REGEDIT4\n\n; a comment\n[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n"
-                       "\"Bin\"=hex:01,\\\n      02,\\\n\t03\n"
-                       "[hkey_local_machine\\software\\CLASSES\\.TXT]\n@=\"again\"\n"
-                       "[HKEY_LOCAL_MACHINE\\K]\n\"NoNul\"=hex(1):41,42\n\"Empty\"=hex(1):\n"
-                       "\"Lines\"=hex(1):61,0d,0a,62,00\n\"Short\"=hex(4):01,02,03\n"
-                       "\"Text\"=\"a\\\\b\"\n\"" + name + "\"=hex:01,02\n";
-    m.Registry(text);
-    ASSERT_TRUE(m.Load());
-    EXPECT_EQ(text, SavedRegistry(m)) << "nothing deleted, nothing written";
-    // Stored case kept; strings the "..." form cannot hold written as typed
-    // hex; a hex list wrapped after the comma that reaches column 77.
-    EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\r\n"
-              "@=\"again\"\r\n\"Bin\"=hex:01,02,03\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"
-              "\"NoNul\"=hex(1):41,42\r\n\"Empty\"=hex(1):\r\n\"Lines\"=hex(1):61,0d,0a,62,00\r\n"
-              "\"Short\"=hex(4):01,02,03\r\n\"Text\"=\"a\\\\b\"\r\n\"" + name + "\"=hex:01,\\\r\n  02\r\n"
-              "\r\n[HKEY_USERS]\r\n\r\n",
-              SimRegExport());
-}
-
 // A registry file as a user writes one, block by block: each key's line
 // with the comments just above it and everything after it up to the next.
 const char *const HAND_BLOCKS[] = {
