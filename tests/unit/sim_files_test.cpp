@@ -145,6 +145,10 @@ TEST(SimNextStart, WorksThroughEveryRenameSectionAndKeepsInsideTheMachine)
          "[rename]\r\nNUL=" + S + "A.DLL\r\n" + S + "A.DLL=" + S + "B.DLL\r\n",
          "passed over NUL=" + S + "A.DLL|passed over " + S + "A.DLL=" + S + "B.DLL" + R, ALL,
          "SYSTEM\\A.DLL"},
+        {"a file moved over another, and one to a new name in the Windows directory",
+         "[rename]\r\n" + S + "A.DLL=" + S + "B.DLL\r\nD.DLL=" + S + "C.DLL\r\n",
+         "deleted " + S + "A.DLL|moved " + S + "B.DLL to " + S + "A.DLL|moved " + S + "C.DLL to C:\\WINDOWS\\D.DLL" + R,
+         "D.DLL=c SYSTEM\\A.DLL=b wininit.bak=<ini>"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
