@@ -13,15 +13,23 @@ target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
 # the Pentium Pro, whose cmov the 386, 486, Pentium and K6 do not have. No
 # floating point either (a 386 may have no coprocessor), and no libgcc,
 # which is built for the Pentium Pro too: the program needs none of it.
+# The x86_64 build (win64 preset, for the Wine suite only) takes none of
+# these, and its entry point's name has no leading underscore.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(BR_ENTRY WinMainCRTStartup)
+else()
+  set(BR_ENTRY _WinMainCRTStartup)
+  target_compile_options(br32unin PRIVATE
+    -march=i386 -mtune=i486 -mgeneral-regs-only -mpreferred-stack-boundary=2)
+endif()
 target_compile_options(br32unin PRIVATE
-  -march=i386 -mtune=i486 -mgeneral-regs-only
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
   -ffreestanding -fno-stack-protector -fno-builtin
-  -fno-ident -fomit-frame-pointer -mpreferred-stack-boundary=2 -ffunction-sections)
+  -fno-ident -fomit-frame-pointer -ffunction-sections)
 target_link_options(br32unin PRIVATE
   -nostdlib -s
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-  -Wl,-e,_WinMainCRTStartup -Wl,--gc-sections
+  -Wl,-e,${BR_ENTRY} -Wl,--gc-sections
   # An executable loads at its preferred base (Windows 95 never moves one),
   # so it carries no relocations.
   -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--disable-nxcompat)

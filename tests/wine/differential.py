@@ -5,6 +5,9 @@ the sample machine through the scenarios in each mode, or generated machines
 through BR32UNIN.EXE in a fresh Wine prefix, the user answering alike; both end
 states are read into one normal form and compared, known differences of Wine
 aside (WINE_DIFFERENCES), and what only Wine shows is checked (check_run).
+One Wine per run (choose_arch): the shipped build/win32/BR32UNIN.EXE under
+32-bit Wine where this machine runs a 32-bit program to its end, else the same
+sources built for x86_64 (build/win64) under the 64-bit loader.
 Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true).
 """
 
@@ -80,6 +83,14 @@ SHOWN = 48  # bytes of a file shown in a report
 # draws as the letter "r" and the texts in a fallback face.
 FONTS = ["/usr/share/wine/fonts/" + f for f in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
 DIALOG_TIMEOUT_MS, EXIT_TIMEOUT_S, RESTART_TIMEOUT_S = 20000, 30, 30
+# Debian's two loaders (the wine command takes the 32-bit one whenever it is
+# installed, even where it cannot run), and what each path runs.
+LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
+PATHS = {"win32": "the shipped program under 32-bit Wine",
+         "win64": "the same sources built for x86_64 under 64-bit Wine"}
+# Natively a 32-bit prefix is made in some 6 s; under a user-mode CPU
+# emulator it takes minutes.
+PROBE_TIMEOUT_S = 90
 
 
 def sample_machine(mode, pending):
@@ -392,11 +403,14 @@ def run_case(args, name, g, scenario, base, display):
 class Wine:
     """Commands against one prefix on one X display."""
 
-    def __init__(self, prefix, display):
+    def __init__(self, prefix, display, arch):
         self.prefix, self.drive_c = prefix, os.path.join(prefix, "drive_c")
+        self.loader = LOADERS[arch]
         # No Mono or Gecko installer prompts when the prefix is made.
-        self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree=;mshtml=", DISPLAY=display)
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=arch, WINELOADER=self.loader,
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=")
+        if display:
+            self.env["DISPLAY"] = display
 
     def run(self, *args, timeout=120, check=True, input=b""):
         """To its end; the output goes through files, as the session's first
@@ -412,7 +426,7 @@ class Wine:
         return result
 
     def wine(self, *args, **kw):
-        return self.run("wine", *args, **kw)
+        return self.run(self.loader, *args, **kw)
 
     def start_session(self):
         """A server that outlives the short helper processes, and the
@@ -444,16 +458,28 @@ def unix_path(drive_c, path):
     return current
 
 
-def base_prefix(work, display):
-    """A clean prefix for every run, made once per Wine version."""
-    folder, stamp = os.path.join(work, "base"), os.path.join(work, "base", "made-by")
-    version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE).stdout
-    if os.path.exists(stamp) and Path(stamp).read_bytes() == version:
+def wine_version(arch):
+    """What the loader says of itself ("" when it cannot run here)."""
+    try:
+        return subprocess.run([LOADERS[arch], "--version"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
+    except (OSError, subprocess.TimeoutExpired):
+        return ""
+
+
+def base_prefix(work, display, arch, timeout=300):
+    """A clean prefix for every run, made once per Wine version and architecture."""
+    folder = os.path.join(work, "base-" + arch)
+    stamp, made_by = os.path.join(folder, "made-by"), "%s %s" % (wine_version(arch), arch)
+    if os.path.exists(stamp) and Path(stamp).read_text() == made_by:
         return os.path.join(folder, "prefix")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    wine = Wine(os.path.join(folder, "prefix"), display)
-    wine.run("wineboot", "-i", timeout=300)
+    wine = Wine(os.path.join(folder, "prefix"), display, arch)
+    try:
+        wine.wine("wineboot", "-i", timeout=timeout)
+    finally:
+        wine.end_session()
     wine.start_session()
     # Without a window manager Wine waits 2 s for each window it closes,
     # unless it draws the windows itself.
@@ -463,17 +489,57 @@ def base_prefix(work, display):
     for font in FONTS:
         shutil.copy(font, unix_path(wine.drive_c, mm.GEN_WINDOWS + "\\Fonts"))
     wine.end_session()
-    Path(stamp).write_bytes(version)
+    Path(stamp).write_text(made_by)
     return wine.prefix
+
+
+def probe_win32(work):
+    """Whether this machine runs 32-bit Wine well, found by trying: a 32-bit
+    prefix made and a small 32-bit program run to its end in time. A kernel
+    without 32-bit user code fails at once; a CPU emulator, by the clock."""
+    program = os.path.join(ROOT, "build", "win32", "WINDRIVE.EXE")
+    if not os.access(LOADERS["win32"], os.X_OK) or not os.path.isfile(program):
+        return False, "no %s to try" % (program if os.access(LOADERS["win32"], os.X_OK)
+                                        else "32-bit loader " + LOADERS["win32"])
+    started = time.monotonic()
+    try:
+        wine = Wine(base_prefix(work, None, "win32", PROBE_TIMEOUT_S), None, "win32")
+        try:
+            wine.wine(program, "regdump", timeout=PROBE_TIMEOUT_S)
+        finally:
+            wine.end_session()
+    except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
+        shutil.rmtree(os.path.join(work, "base-win32"), ignore_errors=True)
+        lines = str(e).strip().splitlines() or [type(e).__name__]
+        return False, "32-bit Wine did not run WINDRIVE.EXE to its end: " + lines[-1][:160]
+    return True, "32-bit Wine ran WINDRIVE.EXE to its end in %.1f s" % (time.monotonic() - started)
+
+
+def choose_arch(work, forced):
+    """(arch, why): --arch, else the probe's answer, kept in the work folder
+    for this Wine and this host (a new machine tries again)."""
+    if forced:
+        return forced, "chosen by --arch"
+    key = "%s | %s" % (wine_version("win64") or wine_version("win32"), " ".join(os.uname()))
+    kept = os.path.join(work, "wine-arch")
+    if os.path.isfile(kept):
+        lines = Path(kept).read_text().split("\n")
+        if lines[0] == key:
+            return lines[1], lines[2]
+    runs, why = probe_win32(work)
+    arch = "win32" if runs else "win64"
+    os.makedirs(work, exist_ok=True)
+    Path(kept).write_text("%s\n%s\n%s\n" % (key, arch, why))
+    return arch, why
 
 
 def run_all(args, cases, summary):
     """run_case for each case on one Xvfb display; prints summary % (passed,
     all) and gives the exit status (77 when something is missing, 1 then if
     CI=true)."""
-    missing = [t for t in ("wine", "wineserver", "wineboot", "Xvfb", "xdotool", "import")
-               if not shutil.which(t)]
-    missing += [p for p in [args.exe, args.windrive, args.sim] + FONTS if not os.path.isfile(p)]
+    missing = [t for t in ("wineserver", "Xvfb", "xdotool", "import") if not shutil.which(t)]
+    missing += [p for p in [LOADERS[args.arch], args.exe, args.windrive, args.sim] + FONTS
+                if not os.path.isfile(p)]
     xvfb = None if missing else subprocess.Popen(
         ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -483,7 +549,11 @@ def run_all(args, cases, summary):
         return 1 if os.environ.get("CI") == "true" else 77
     try:
         os.makedirs(os.path.join(args.work, "shots"), exist_ok=True)
-        base = base_prefix(args.work, display)
+        try:
+            base = base_prefix(args.work, display, args.arch)
+        except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
+            print("cannot run, no %s prefix: %s" % (args.arch, str(e).strip()[-300:]))
+            return 1 if os.environ.get("CI") == "true" else 77
         passed = sum(run_case(args, *case, base, display) for case in cases)
     finally:
         xvfb.terminate()
@@ -496,7 +566,7 @@ class Run(Wine):
     """One run of the program in a fresh copy of the base prefix, in folder."""
 
     def __init__(self, args, base, folder, display):
-        super().__init__(os.path.join(folder, "prefix"), display)
+        super().__init__(os.path.join(folder, "prefix"), display, args.arch)
         self.args, self.name = args, os.path.basename(folder)
         self.logs = os.path.join(folder, "logs")
         os.makedirs(self.logs)
@@ -507,7 +577,7 @@ class Run(Wine):
     def start(self, tag, *args, **env):
         """A Wine process in the background, its output to a file (see Wine.run)."""
         out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
-        proc = subprocess.Popen(["wine"] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
+        proc = subprocess.Popen([self.loader] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         proc.log = out
         self.procs.append(proc)
@@ -613,12 +683,21 @@ def main(argv):
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--mode", choices=MODES, help="of the generated machines (default: drawn)")
     parser.add_argument("--seeds", metavar="FILE", help="the generated machines of FILE")
-    parser.add_argument("--exe", default=os.path.join(ROOT, "build", "win32", "BR32UNIN.EXE"))
+    parser.add_argument("--arch", choices=sorted(LOADERS), help="the Wine to run (default: "
+                        "win32 where 32-bit Wine runs a 32-bit program, else win64)")
+    parser.add_argument("--which", action="store_true", help="print the choice and end")
+    parser.add_argument("--exe", help="default: build/ARCH/BR32UNIN.EXE")
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
     parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
     args = parser.parse_args(argv)
-    args.exe = os.path.abspath(args.exe)
     args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
+    args.arch, why = choose_arch(args.work, args.arch)
+    args.exe = os.path.abspath(args.exe or os.path.join(ROOT, "build", args.arch, "BR32UNIN.EXE"))
+    # The first line of every log: which program Wine runs, and why.
+    print("wine: %s, %s: %s (%s)" % (args.arch, PATHS[args.arch],
+                                     os.path.relpath(args.exe, ROOT), why), flush=True)
+    if args.which:
+        return 0
     args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
     if set(args.modes) - set(MODES):
         parser.error("unknown mode in %s" % args.modes)
