@@ -19,6 +19,9 @@ struct UninstallRun {
     OSVERSIONINFOA version;
     char systemDir[TEXT_SIZE];
     char windowsDir[TEXT_SIZE];
+    // Bit i: g_driverFiles[i] could not be deleted and is still there, in
+    // use: the restart list names it too.
+    DWORD keptDriverFiles;
 };
 
 // The whole removal, once per program run.
@@ -33,6 +36,10 @@ BOOL AppendText(char *dst, int size, const char *text);
 
 // Copies text into dst when it fits; returns FALSE otherwise.
 BOOL CopyText(char *dst, int size, const char *text);
+
+// directory, "\" and name into path (TEXT_SIZE bytes); FALSE when they
+// would not fit.
+BOOL ComposePath(char *path, const char *directory, const char *name);
 
 // Results of ReadValueText.
 enum {
@@ -64,9 +71,10 @@ void RemoveProfileEntries();
 // Deletes the Start-menu shortcuts and their folder.
 void RemoveProgramGroup();
 
-// Deletes the driver files at once from the system directory.
+// Deletes the driver files at once from the system directory; keeps those
+// still in use for the restart list.
 extern const char g_driverFiles[][FILE_NAME_WIDTH];
-void DeleteDriverFiles(const UninstallRun &run);
+void DeleteDriverFiles(UninstallRun &run);
 
 // Deletes the driver's INF file: by its contents up to build 950, by its
 // name above.
@@ -76,7 +84,8 @@ void RemoveSetupInformation(const UninstallRun &run);
 // a whole word (case-sensitive).
 void DeleteFilesContaining(const char *directory, const char *pattern, const char *word);
 
-// Lists the remaining driver files in WININIT.INI for deletion at restart.
+// Lists the remaining driver files, and those kept, for deletion at the next
+// start: in WININIT.INI, and for the NT family through MoveFileExA.
 extern const char g_restartFiles[][FILE_NAME_WIDTH];
 void ScheduleRestartDeletions(const UninstallRun &run);
 

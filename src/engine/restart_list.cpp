@@ -1,8 +1,18 @@
 // ScheduleRestartDeletions: five driver files stay loaded until Windows
-// restarts, so they are listed in WININIT.INI, whose [rename] sections
+// restarts, so they are listed in WININIT.INI, whose [rename] section
 // Windows 9x works through once at its next start, before it loads them.
 // There "dest=src" moves src onto dest, and only the destination NUL (the
-// DOS null device) deletes: so each file gets a line "NUL=path".
+// DOS null device) deletes: so each file gets a line "NUL=path". Driver
+// files that were in use when DeleteDriverFiles tried them follow the five.
+//
+// Our lines go into the first [rename] section: a start-up that reads only
+// one (Wine's does; nothing says Windows 9x reads a second) acts on them
+// however many sections follow. When another section follows it, the file
+// is rewritten beside itself and swapped in, so that a failure at any step
+// leaves WININIT.INI as it was. Otherwise the lines are appended.
+//
+// The NT family never reads WININIT.INI: every listed path also goes to
+// MoveFileExA, which registers it there and does nothing on Windows 9x.
 #include "engine.h"
 
 const char g_restartFiles[][FILE_NAME_WIDTH] = {
@@ -16,11 +26,14 @@ const char g_restartFiles[][FILE_NAME_WIDTH] = {
 
 namespace {
 
-// What the lines we append must follow, so that they land in a [rename]
-// section and on lines of their own.
-struct IniEnding {
-    BOOL endsInLineEnd;  // empty, or its last byte is LF
-    BOOL inRename;       // its last section header is [rename], in any case
+const unsigned char CONTROL_Z = 0x1A;
+
+// What the existing text is, as far as our lines are concerned.
+struct IniState {
+    BOOL endsInLineEnd;  // empty, or its last byte is LF (a final 0x1A aside)
+    BOOL inRename;       // its last section header is [rename]
+    long insertAt;       // start of the header line that ends the first
+                         // [rename] section; -1: none follows it
 };
 
 inline char LowerAscii(int c)
@@ -28,44 +41,152 @@ inline char LowerAscii(int c)
     return (char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 
-// Reads the existing text once, a byte at a time, keeping only the state of
-// the line being read: a file of any size needs no more memory. A section
-// header is a line whose first byte after blanks is '['.
-IniEnding ReadIniEnding(TEXTSTREAM *ini)
+// Reads the text once, a byte at a time, keeping only the state of the line
+// being read: a file of any size needs no more memory. A section header is
+// a line whose first byte after blanks is '['; it is [rename] when
+// "rename]" follows in any case. A final 0x1A does not count: "a+" cuts it
+// off before it appends.
+IniState ReadIniState(TEXTSTREAM *ini)
 {
     static const char RENAME[] = "[rename]";
-    IniEnding ending = {TRUE, FALSE};
+    IniState state;
+    state.endsInLineEnd = TRUE;
+    state.inRename = FALSE;
+    state.insertAt = -1;
     BOOL lineStart = TRUE;
+    BOOL seenRename = FALSE;
+    BOOL endedBefore = TRUE;  // endsInLineEnd before the last byte
+    int last = -1;
     int matched = -1;  // bytes of RENAME matched on a header line; -1: none
-    for (int c = TextReadByte(ini); c >= 0; c = TextReadByte(ini)) {
-        ending.endsInLineEnd = c == '\n';
+    long lineOffset = 0;
+    long offset = 0;
+    for (int c = TextReadByte(ini); c >= 0; c = TextReadByte(ini), offset++) {
+        endedBefore = state.endsInLineEnd;
+        last = c;
+        state.endsInLineEnd = c == '\n';
         if (c == '\n') {
             lineStart = TRUE;
             matched = -1;
+            lineOffset = offset + 1;
         } else if (lineStart) {
             if (c == ' ' || c == '\t')
                 continue;
             lineStart = FALSE;
             if (c == '[') {
-                ending.inRename = FALSE;
+                if (seenRename && state.insertAt < 0)
+                    state.insertAt = lineOffset;
+                state.inRename = FALSE;
                 matched = 1;
             }
         } else if (matched > 0) {
             if (LowerAscii(c) != RENAME[matched]) {
                 matched = -1;
             } else if (RENAME[++matched] == 0) {
-                ending.inRename = TRUE;
+                seenRename = TRUE;
+                state.inRename = TRUE;
                 matched = -1;
             }
         }
     }
-    // Unread text may end in anything: a line end and a header of our own
-    // are harmless where they turn out not to be needed.
+    if (last == CONTROL_Z)
+        state.endsInLineEnd = endedBefore;
+    // Unread text may end in anything: appended, a line end and a header of
+    // our own are harmless where they turn out not to be needed.
     if (TextFailed(ini)) {
-        ending.endsInLineEnd = FALSE;
-        ending.inRename = FALSE;
+        state.endsInLineEnd = FALSE;
+        state.inRename = FALSE;
+        state.insertAt = -1;
     }
-    return ending;
+    return state;
+}
+
+// Each listed file's line "NUL=path", in order: the restart table's, then
+// the kept driver files in their table's order. A line too long for the
+// buffer is left out. Written to ini when there is one; each path handed to
+// MoveFileExA when registerNt.
+void ListFiles(const UninstallRun &run, TEXTSTREAM *ini, BOOL registerNt)
+{
+    char line[TEXT_SIZE];
+    // A bit is set only for a row of the driver-file table.
+    const int restartFiles = CountFileTable(g_restartFiles);
+    for (int i = 0; i < restartFiles + 32; i++) {
+        int row = i - restartFiles;
+        if (row >= 0 && (run.keptDriverFiles & ((DWORD)1 << row)) == 0)
+            continue;
+        const char *name = row < 0 ? g_restartFiles[i] : g_driverFiles[row];
+        if (!CopyText(line, TEXT_SIZE, "NUL=") || !AppendText(line, TEXT_SIZE, run.systemDir) ||
+            !AppendText(line, TEXT_SIZE, "\\") || !AppendText(line, TEXT_SIZE, name))
+            continue;
+        if (ini)
+            TextWriteLine(ini, line);
+        if (registerNt)
+            MoveFileExA(line + 4, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+// The lines at the end, after a line end when the text ends inside a line
+// and under a header of our own when its last section is another.
+void Append(const char *iniPath, const UninstallRun &run, BOOL stateRead, IniState state)
+{
+    // Appending keeps whatever the file holds; a file that cannot be opened
+    // (read-only, no handle left) gets nothing.
+    TEXTSTREAM *ini = TextOpen(iniPath, "a+");
+    if (!ini)
+        return;
+    if (!stateRead)
+        state = ReadIniState(ini);
+    if (!state.endsInLineEnd)
+        TextWriteLine(ini, "");
+    if (!state.inRename)
+        TextWriteLine(ini, "[rename]");
+    ListFiles(run, ini, FALSE);
+    TextClose(ini);
+}
+
+// The text again with the lines before insertAt, byte for byte, in newPath.
+BOOL WriteWithLines(const char *iniPath, const char *newPath, long insertAt,
+                    const UninstallRun &run)
+{
+    // Created afresh: a file left there by anyone else is not written into.
+    DeleteFileA(newPath);
+    TEXTSTREAM *out = TextOpen(newPath, "a+");
+    if (!out)
+        return FALSE;
+    BOOL ok = TextReadByte(out) < 0 && !TextFailed(out);
+    TEXTSTREAM *in = ok ? TextOpen(iniPath, "r") : 0;
+    if (in) {
+        long offset = 0;
+        for (int c = TextReadByte(in); c >= 0; c = TextReadByte(in), offset++) {
+            if (offset == insertAt)
+                ListFiles(run, out, FALSE);
+            TextWriteByte(out, c);
+        }
+        ok = offset > insertAt && !TextFailed(in);
+        TextClose(in);
+    }
+    return TextClose(out) == 0 && in && ok;
+}
+
+// WININIT.INI rewritten with the lines in place, in three moves because
+// Windows 9x has no MoveFileEx and MoveFileA refuses an existing target.
+// Whatever step fails, what was there is put back and our file deleted.
+void Rewrite(const char *iniPath, const UninstallRun &run, long insertAt)
+{
+    char newPath[TEXT_SIZE];
+    char oldPath[TEXT_SIZE];
+    // Names of the same length as WININIT.INI's: they fit where it does.
+    ComposePath(newPath, run.windowsDir, "BR32WIN.NEW");
+    ComposePath(oldPath, run.windowsDir, "BR32WIN.OLD");
+    if (!WriteWithLines(iniPath, newPath, insertAt, run) || !MoveFileA(iniPath, oldPath)) {
+        DeleteFileA(newPath);
+        return;
+    }
+    if (!MoveFileA(newPath, iniPath)) {
+        MoveFileA(oldPath, iniPath);
+        DeleteFileA(newPath);
+        return;
+    }
+    DeleteFileA(oldPath);
 }
 
 }  // namespace
@@ -73,29 +194,20 @@ IniEnding ReadIniEnding(TEXTSTREAM *ini)
 void ScheduleRestartDeletions(const UninstallRun &run)
 {
     char iniPath[TEXT_SIZE];
-    char line[TEXT_SIZE];
-
-    if (!CopyText(iniPath, TEXT_SIZE, run.windowsDir) || !AppendText(iniPath, TEXT_SIZE, "\\") ||
-        !AppendText(iniPath, TEXT_SIZE, "wininit.ini"))
-        return;
-    int files = CountFileTable(g_restartFiles);
-
-    // Appending keeps whatever the file holds; a file that cannot be opened
-    // (read-only, no handle left) gets nothing.
-    TEXTSTREAM *ini = TextOpen(iniPath, "a+");
-    if (!ini)
-        return;
-    IniEnding ending = ReadIniEnding(ini);
-    // Another program's last entry without its line end would run into our
-    // first line, and lines under another section are never acted upon.
-    if (!ending.endsInLineEnd)
-        TextWriteLine(ini, "");
-    if (!ending.inRename)
-        TextWriteLine(ini, "[rename]");
-    for (int i = 0; i < files; i++) {
-        if (CopyText(line, TEXT_SIZE, "NUL=") && AppendText(line, TEXT_SIZE, run.systemDir) &&
-            AppendText(line, TEXT_SIZE, "\\") && AppendText(line, TEXT_SIZE, g_restartFiles[i]))
-            TextWriteLine(ini, line);
+    if (ComposePath(iniPath, run.windowsDir, "wininit.ini")) {
+        // Read as it is stored: "a+" would cut a final 0x1A before the
+        // phase knows whether it appends.
+        TEXTSTREAM *read = TextOpen(iniPath, "r");
+        IniState state;
+        state.insertAt = -1;
+        if (read) {
+            state = ReadIniState(read);
+            TextClose(read);
+        }
+        if (state.insertAt >= 0)
+            Rewrite(iniPath, run, state.insertAt);
+        else
+            Append(iniPath, run, read != 0, state);
     }
-    TextClose(ini);
+    ListFiles(run, 0, TRUE);
 }

@@ -51,12 +51,6 @@ BOOL AddName(NameList &list, char *name)
     return TRUE;
 }
 
-BOOL ComposePath(char *path, const char *directory, const char *name)
-{
-    return CopyText(path, TEXT_SIZE, directory) && AppendText(path, TEXT_SIZE, "\\") &&
-           AppendText(path, TEXT_SIZE, name);
-}
-
 // Only a word as long as the marker, and starting as it does, can equal it.
 // A file holds tens of thousands of words: the others are passed over here
 // rather than with a call each.

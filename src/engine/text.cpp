@@ -19,3 +19,9 @@ BOOL AppendText(char *dst, int size, const char *text)
     lstrcatA(dst, text);
     return TRUE;
 }
+
+BOOL ComposePath(char *path, const char *directory, const char *name)
+{
+    return CopyText(path, TEXT_SIZE, directory) && AppendText(path, TEXT_SIZE, "\\") &&
+           AppendText(path, TEXT_SIZE, name);
+}

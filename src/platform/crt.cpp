@@ -105,15 +105,6 @@ int DropTrailingControlZ(FILEIO *file)
     return FileIoSeek(file, 0) == 0;
 }
 
-int ModeIs(const char *mode, const char *wanted)
-{
-    while (*mode && *mode == *wanted) {
-        mode++;
-        wanted++;
-    }
-    return *mode == 0 && *wanted == 0;
-}
-
 }  // namespace
 
 TEXTSTREAM *TextOpen(const char *path, const char *mode)
@@ -121,9 +112,9 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     if (!path || !mode)
         return 0;
     FileIoMode ioMode;
-    if (ModeIs(mode, "r"))
+    if (mode[0] == 'r' && mode[1] == 0)
         ioMode = FILEIO_READ;
-    else if (ModeIs(mode, "a+"))
+    else if (mode[0] == 'a' && mode[1] == '+' && mode[2] == 0)
         ioMode = FILEIO_APPEND;
     else
         return 0;
@@ -237,6 +228,12 @@ int TextWriteLine(TEXTSTREAM *s, const char *line)
     }
     PutByte(s, '\r');
     PutByte(s, '\n');
+    return !s->writeFailed;
+}
+
+int TextWriteByte(TEXTSTREAM *s, int c)
+{
+    PutByte(s, (unsigned char)c);
     return !s->writeFailed;
 }
 

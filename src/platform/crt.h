@@ -8,6 +8,7 @@
 //   TextReadWord  fscanf(stream, "%s", word), bounded by the caller's size
 //   TextReadByte  getc(stream) on the file's bytes as they are stored
 //   TextWriteLine fprintf(stream, "%s\n", line)
+//   TextWriteByte putc(c, stream) as a binary stream writes it
 //   TextClose     fclose(stream)
 //   BlockAlloc    malloc; BlockFree free
 //   TextFindChar  strchr; TextLength strlen
@@ -50,6 +51,10 @@ int TextFailed(const TEXTSTREAM *stream);
 // Writes line and a line end; every LF goes out as CR LF. Returns 0 once a
 // write has failed; writes are buffered, so a failure may show only at close.
 int TextWriteLine(TEXTSTREAM *stream, const char *line);
+
+// Writes the byte as it is (no LF to CR LF, NUL and 0x1A kept), for a
+// caller that copies a file through. Returns 0 once a write has failed.
+int TextWriteByte(TEXTSTREAM *stream, int c);
 
 // Writes out what is buffered and closes. Returns 0 when every write and the
 // close succeeded (a failed read does not count here).

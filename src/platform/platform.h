@@ -101,10 +101,14 @@ struct WIN32_FIND_DATAA {
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTWRITE 1013L
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(INT_PTR)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
 
 #define FILE_ATTRIBUTE_READONLY 0x01
 #define FILE_ATTRIBUTE_HIDDEN 0x02
@@ -163,6 +167,12 @@ PLATFORM_API BOOL WINAPI WriteProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
 PLATFORM_API UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 PLATFORM_API UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 PLATFORM_API BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+PLATFORM_API DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+PLATFORM_API BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+// Deletion at the next start of the NT family, which never reads
+// WININIT.INI: fails, calling nothing, on Windows 9x (as 9x's own does).
+PLATFORM_OWN BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
+                                     DWORD dwFlags);
 PLATFORM_API BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 PLATFORM_API BOOL WINAPI GetVersionExA(OSVERSIONINFOA *lpVersionInformation);
 PLATFORM_API LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);

@@ -20,6 +20,8 @@ FILEIO *FileIoOpen(const char *path, FileIoMode mode);
 long FileIoRead(FILEIO *file, void *buffer, unsigned long size);
 
 // Writes size bytes at the end of the file; returns the number written or -1.
+// The read position is then undefined: the streams read a file before they
+// write to it, never after.
 long FileIoWriteAtEnd(FILEIO *file, const void *buffer, unsigned long size);
 
 // The file's size in bytes, or -1.
@@ -28,7 +30,8 @@ long FileIoSize(FILEIO *file);
 // Moves the read position to offset from the start; returns 0 on success.
 int FileIoSeek(FILEIO *file, unsigned long offset);
 
-// Cuts the file to size bytes; returns 0 on success.
+// Cuts the file to size bytes; returns 0 on success. The read position is
+// then undefined: seek before reading again.
 int FileIoTruncate(FILEIO *file, unsigned long size);
 
 // Returns 0 on success.

@@ -120,12 +120,24 @@ TEST(HostileMachines, TheUsersFilesAndLockedDriverFilesStay)
     CheckRun("the user's files", "win98",
              [](Machine &m) { m.File(GROUP + "\\Note mie.txt", "mie").File(WINDOWS + "\\SYSTEM\\BR32NOTE.TXT", "x"); },
              {{}, {"folder- " + GROUP}});
-    CheckRun("read-only and busy driver files", "win95",
-             [](Machine &m) {
-                 m.Append("machine.ini", "[Attributes]\r\n" + WINDOWS + "\\SYSTEM\\BR32CT.DLL=R\r\n" + GROUP +
-                                             "\\Guida Duneva 10.LNK=RH\r\n[Busy]\r\n" + WINDOWS + "\\SYSTEM\\BR32RS.DLL\r\n");
-             },
-             {{}, {"\\BR32CT.DLL", "\\BR32RS.DLL", "Guida Duneva 10.LNK", "folder- " + GROUP}});
+    // A file in use is named for the next start, after the five; a
+    // read-only one is the owner's and stays unnamed.
+    const auto lockedFiles = [](Machine &m) {
+        m.Append("machine.ini", "[Attributes]\r\n" + WINDOWS + "\\SYSTEM\\BR32CT.DLL=R\r\n" + GROUP +
+                                    "\\Guida Duneva 10.LNK=RH\r\n[Busy]\r\n" + WINDOWS + "\\SYSTEM\\BR32RS.DLL\r\n");
+    };
+    CheckRun("read-only and busy driver files", "win95", lockedFiles,
+             {{"line+ " + WINDOWS + "\\wininit.ini NUL=" + WINDOWS + "\\SYSTEM\\BR32RS.DLL"},
+              {"\\BR32CT.DLL", "\\BR32RS.DLL", "Guida Duneva 10.LNK", "folder- " + GROUP}});
+    Machine machine("win95");
+    lockedFiles(machine);
+    RunOn(machine.dir());
+    std::string error;
+    ASSERT_TRUE(SimLoadMachine(machine.dir(), &error)) << error;
+    std::vector<std::string> done = SimNextStart();
+    SimUnloadMachine();
+    EXPECT_EQ("<missing>", machine.Read(WINDOWS + "\\SYSTEM\\BR32RS.DLL")) << Lines(done);
+    EXPECT_NE("<missing>", machine.Read(WINDOWS + "\\SYSTEM\\BR32CT.DLL")) << Lines(done);
 }
 
 // OEM INF files that hold the marker only in ways that do not count, a

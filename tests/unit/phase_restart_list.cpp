@@ -1,6 +1,7 @@
-// WININIT.INI: the five "NUL=" lines appended byte for byte, on lines of
-// their own and under a [rename] header, whatever the file held before
-// (fuzz_wininit_append's seeds hold an empty file, an open last line and 0x1A).
+// WININIT.INI: the five "NUL=" lines and the kept driver files' byte for
+// byte, on lines of their own in the first [rename] section, whatever the
+// file held before (fuzz_wininit_append's seeds hold an empty file, an open
+// last line and 0x1A); every listed path handed to MoveFileExA too.
 #include <cstring>
 
 #include "phase_support.h"
@@ -17,63 +18,104 @@ std::string FiveLines(const std::string &systemDir)
     return lines;
 }
 
-TEST(RestartList, AppendsToWhatIsThere)
+TEST(RestartList, PlacesItsLinesInTheFirstRenameSection)
 {
     const std::string W = "C:\\WINDOWS", S = "C:\\WINDOWS\\SYSTEM", lines = FiveLines(S);
-    const std::string R = "[rename]\r\n", other = "NUL=C:\\OLD.TMP";
+    const std::string R = "[rename]\r\n", other = "NUL=C:\\OLD.TMP", vxd = "[CombineVxDs]\r\nA=B\r\n";
     const std::string longWindows = "C:\\Sistemi operativi\\WINDOWS 98 SE";  // 34 characters
     const std::string system242 = "C:\\" + std::string(239, 'S');        // 4 + 242 + 1 + 12 = 259
-    // Megabytes of another program's entries, then its [rename] section.
+    const std::string system243 = system242 + "S";
+    // Megabytes of another program's entries.
     std::string large;
     for (int i = 0; i < 60000; i++)
         large += "[Sezione" + std::to_string(i) + "]\r\nVoce=C:\\TEMP\\FILE" + std::to_string(i) + ".TMP\r\n";
-    large += "  [RENAME]  ; pending\r\n" + other;
+    const std::string largeLast = large + "  [RENAME]  ; pending\r\n" + other;
+    const std::string largeFirst = R + other + "\r\n" + large;
+    // Kept driver files: rows 1 (BR3232.DLL), 13 (BR32SHEL.DLL) and 14.
+    const DWORD one = 1u << 12, several = 1u | 1u << 12 | 1u << 13;
+    const std::string shel = "NUL=" + S + "\\BR32SHEL.DLL\r\n";
+    const std::string keptLines = "NUL=" + S + "\\BR3232.DLL\r\n" + shel + "NUL=" + S + "\\BR32STAT.EXE\r\n";
     const struct {
         const char *what;
         std::string windowsDir, systemDir;
-        const char *before;  // null: no file
+        std::string before;  // "<missing>": no file
+        DWORD kept;
         const char *failRead;  // a service that fails while the file is read
         int runs;
         std::string after;
     } cases[] = {
-        {"no file: 190 bytes, header and five lines", W, S, nullptr, nullptr, 1, R + lines},
-        {"a last line with its end", W, S, "[rename]\r\nNUL=C:\\OLD.TMP\r\n", nullptr, 1, R + other + "\r\n" + lines},
-        {"a lone CR at the end", W, S, "[rename]\r", nullptr, 1, "[rename]\r\r\n" + lines},
-        {"0x1A after a line without its end", W, S, "[rename]\r\nNUL=C:\\OLD.TMP\x1A", nullptr, 1, R + other + "\r\n" + lines},
-        {"[Rename] in another case", W, S, "[ReNaMe]\r\n", nullptr, 1, "[ReNaMe]\r\n" + lines},
-        {"the last section another one", W, S, "[rename]\r\nNUL=C:\\A\r\n[Altro]\r\n", nullptr, 1,
-         "[rename]\r\nNUL=C:\\A\r\n[Altro]\r\n" + R + lines},
-        {"a longer name is another section", W, S, "[renamed]\r\n", nullptr, 1, "[renamed]\r\n" + R + lines},
-        {"a bracket inside a line is no header", W, S, "[rename]\r\nA=[B]\r\n", nullptr, 1, "[rename]\r\nA=[B]\r\n" + lines},
-        {"no section at all", W, S, "; nothing yet\r\n", nullptr, 1, "; nothing yet\r\n" + R + lines},
-        {"megabytes, read in bounded memory", W, S, large.c_str(), nullptr, 1, large + "\r\n" + lines},
-        {"a failed read: a line end and a header", W, S, "[rename]\r\n", "FileIoRead", 1, R + "\r\n" + R + lines},
-        {"a second run: five more, no header", W, S, nullptr, nullptr, 2, R + lines + lines},
-        {"a Windows directory of 34 characters", longWindows, S, nullptr, nullptr, 1, R + lines},
-        {"lines of 259 characters", W, system242, nullptr, nullptr, 1, R + FiveLines(system242)},
-        {"lines of 260 characters are left out", W, system242 + "S", nullptr, nullptr, 1, R},
-        {"no room for the file's name", "C:\\" + std::string(246, 'W'), S, nullptr, nullptr, 1, "<missing>"},
+        {"no file: 190 bytes, header and five lines", W, S, "<missing>", 0, nullptr, 1, R + lines},
+        {"a last line with its end", W, S, R + other + "\r\n", 0, nullptr, 1, R + other + "\r\n" + lines},
+        {"a lone CR at the end", W, S, "[rename]\r", 0, nullptr, 1, "[rename]\r\r\n" + lines},
+        {"0x1A after a line without its end", W, S, R + other + "\x1A", 0, nullptr, 1, R + other + "\r\n" + lines},
+        {"a NUL byte after a line end, the last line open", W, S, R + std::string("\0B", 2), 0, nullptr, 1,
+         R + std::string("\0B\r\n", 4) + lines},
+        {"[Rename] in another case", W, S, "[ReNaMe]\r\n", 0, nullptr, 1, "[ReNaMe]\r\n" + lines},
+        {"the first section followed by another", W, S, R + "NUL=C:\\A\r\n" + vxd, 0, nullptr, 1, R + "NUL=C:\\A\r\n" + lines + vxd},
+        {"[Rename] in another case, then a section", W, S, " [RENAME]\nA=B\n" + vxd, 0, nullptr, 1, " [RENAME]\nA=B\n" + lines + vxd},
+        {"two [rename] sections: the first", W, S, R + "A=1\r\n" + vxd + R + "B=2\r\n", 0, nullptr, 1,
+         R + "A=1\r\n" + lines + vxd + R + "B=2\r\n"},
+        {"blank lines at the end of the first section", W, S, R + "A=1\r\n\r\n  \r\n" + vxd, 0, nullptr, 1,
+         R + "A=1\r\n\r\n  \r\n" + lines + vxd},
+        {"NUL and 0x1A copied through", W, S, R + std::string("A=\0\x1A\n", 5) + vxd + "\x1A", 0, nullptr, 1,
+         R + std::string("A=\0\x1A\n", 5) + lines + vxd + "\x1A"},
+        {"the last section another one", W, S, vxd, 0, nullptr, 1, vxd + R + lines},
+        {"a longer name is another section", W, S, "[renamed]\r\n", 0, nullptr, 1, "[renamed]\r\n" + R + lines},
+        {"a bracket inside a line is no header", W, S, "[rename]\r\nA=[B]\r\n", 0, nullptr, 1, "[rename]\r\nA=[B]\r\n" + lines},
+        {"no section at all", W, S, "; nothing yet\r\n", 0, nullptr, 1, "; nothing yet\r\n" + R + lines},
+        {"megabytes, the last section ours", W, S, largeLast, 0, nullptr, 1, largeLast + "\r\n" + lines},
+        {"megabytes after the first section", W, S, largeFirst, 0, nullptr, 1, R + other + "\r\n" + lines + large},
+        {"a failed read: a line end and a header", W, S, R, 0, "FileIoRead", 1, R + "\r\n" + R + lines},
+        {"a second run: five more, no header", W, S, "<missing>", 0, nullptr, 2, R + lines + lines},
+        {"a kept file after the five", W, S, "<missing>", one, nullptr, 1, R + lines + shel},
+        {"kept files in their table's order", W, S, R + vxd, several, nullptr, 1, R + lines + keptLines + vxd},
+        {"a Windows directory of 34 characters", longWindows, S, "<missing>", 0, nullptr, 1, R + lines},
+        {"lines of 259 characters", W, system242, "<missing>", 0, nullptr, 1, R + FiveLines(system242)},
+        {"lines of 260 characters are left out, a shorter kept one not", W, system243, "<missing>", several, nullptr, 1,
+         R + "NUL=" + system243 + "\\BR3232.DLL\r\n"},
+        {"no room for the file's name", "C:\\" + std::string(246, 'W'), S, "<missing>", one, nullptr, 1, "<missing>"},
     };
     for (const auto &c : cases) {
         Machine machine;
         machine.Dir(c.windowsDir);
-        if (c.before)
+        if (c.before != "<missing>")
             machine.File(c.windowsDir + "\\wininit.ini", c.before);
         machine.Load();
         if (c.failRead)
-            SimFailCall(c.failRead, 2, ERROR_SHARING_VIOLATION);  // the first read is the open's
+            SimFailCall(c.failRead, 2, ERROR_SHARING_VIOLATION);
         UninstallRun run = {};
         strcpy(run.windowsDir, c.windowsDir.c_str());
         strcpy(run.systemDir, c.systemDir.c_str());
+        run.keptDriverFiles = c.kept;
         for (int i = 0; i < c.runs; i++)
             ScheduleRestartDeletions(run);
         std::string after = machine.Read(c.windowsDir + "\\wininit.ini");
         EXPECT_EQ(c.after.size(), after.size()) << c.what;
         EXPECT_TRUE(c.after == after) << c.what << "\n" << (after.size() < 2000 ? after : "") << "\n"
                                       << SimFormatCalls(SimCalls());
-        EXPECT_EQ(c.after == "<missing>" ? 0u : (size_t)c.runs, SimCallsNamed("PlatformAlloc").size())
-            << c.what << ": the stream's own buffer and nothing more";
+        // The NT family gets every listed path, whether or not the file was written.
+        std::vector<std::string> registered, listed;
+        for (const std::string &call : Calls({"MoveFileExA"}))
+            registered.push_back(call);
+        for (int i = 0; i < c.runs; i++)
+            for (size_t at = 0; (at = c.after.find("NUL=" + c.systemDir, at)) != std::string::npos; at++) {
+                size_t end = c.after.find('\r', at);
+                listed.push_back("MoveFileExA(" + c.after.substr(at + 4, end - at - 4) + ", NULL, 4)");
+            }
+        if (c.after == "<missing>")
+            listed = {"MoveFileExA(" + S + "\\BR32TN16.DLL, NULL, 4)"};
+        if (c.runs == 1 && c.after != "<missing>")
+            EXPECT_EQ(listed, registered) << c.what;
+        else
+            EXPECT_EQ(listed[0], registered[0]) << c.what;
+        // Bounded memory: a stream's own buffer per open stream, three at most.
+        std::vector<SimCall> blocks = SimCallsNamed("PlatformAlloc");
+        EXPECT_LE(blocks.size(), 3u * c.runs) << c.what;
+        for (const SimCall &block : blocks)
+            EXPECT_EQ(blocks[0].args, block.args) << c.what;
         EXPECT_EQ("", SimOpenHandles()) << c.what;
+        EXPECT_TRUE(machine.Read(c.windowsDir + "\\BR32WIN.NEW") == "<missing>" &&
+                    machine.Read(c.windowsDir + "\\BR32WIN.OLD") == "<missing>") << c.what;
     }
 }
 

@@ -1,6 +1,6 @@
 // The byte-level file interface under the shared text streams, over
-// CreateFileA and its kin. The streams keep their own read position; a
-// write goes to the end of the file and leaves that position where it was.
+// CreateFileA and its kin. One file pointer serves reads and writes: a
+// write moves it to the end, which no caller reads past (platform_io.h).
 #include <windows.h>
 
 #include "platform_io.h"
@@ -10,11 +10,6 @@ namespace {
 HANDLE HandleOf(FILEIO *file)
 {
     return (HANDLE)file;
-}
-
-DWORD Position(HANDLE h)
-{
-    return SetFilePointer(h, 0, 0, FILE_CURRENT);
 }
 
 }  // namespace
@@ -46,14 +41,12 @@ long FileIoRead(FILEIO *file, void *buffer, unsigned long size)
 long FileIoWriteAtEnd(FILEIO *file, const void *buffer, unsigned long size)
 {
     HANDLE h = HandleOf(file);
-    DWORD readPosition = Position(h);
-    if (readPosition == INVALID_SET_FILE_POINTER ||
-        SetFilePointer(h, 0, 0, FILE_END) == INVALID_SET_FILE_POINTER)
+    if (SetFilePointer(h, 0, 0, FILE_END) == INVALID_SET_FILE_POINTER)
         return -1;
     DWORD written = 0;
-    BOOL ok = WriteFile(h, buffer, size, &written, 0);
-    SetFilePointer(h, (LONG)readPosition, 0, FILE_BEGIN);
-    return ok ? (long)written : -1;
+    if (!WriteFile(h, buffer, size, &written, 0))
+        return -1;
+    return (long)written;
 }
 
 long FileIoSize(FILEIO *file)
@@ -71,18 +64,13 @@ int FileIoSeek(FILEIO *file, unsigned long offset)
     return 0;
 }
 
+// Leaves the read position at the new end: the one caller seeks after it.
 int FileIoTruncate(FILEIO *file, unsigned long size)
 {
     HANDLE h = HandleOf(file);
-    DWORD readPosition = Position(h);
-    if (readPosition == INVALID_SET_FILE_POINTER ||
-        SetFilePointer(h, (LONG)size, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    if (SetFilePointer(h, (LONG)size, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return -1;
-    BOOL ok = SetEndOfFile(h);
-    if (readPosition > size)
-        readPosition = size;
-    SetFilePointer(h, (LONG)readPosition, 0, FILE_BEGIN);
-    return ok ? 0 : -1;
+    return SetEndOfFile(h) ? 0 : -1;
 }
 
 int FileIoClose(FILEIO *file)

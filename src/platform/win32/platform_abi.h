@@ -28,5 +28,6 @@ typedef UINT_PTR WPARAM;
 
 #define RegDeleteKeyA PlatformRegDeleteKeyA
 #define ExitWindowsEx PlatformExitWindowsEx
+#define MoveFileExA PlatformMoveFileExA
 
 #endif

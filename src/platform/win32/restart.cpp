@@ -1,8 +1,15 @@
+// What the restart relies on, on both families.
+//
 // ExitWindowsEx as the completion prompt relies on it: Yes restarts the
 // machine. Windows 95 and 98 restart for any process; NT restarts only for
 // a process holding the shutdown privilege, which is off by default, so it
 // is switched on first. The token functions are looked up at run time: the
 // program must load on Windows 95 whatever its advapi32 exports.
+//
+// MoveFileExA as the restart list relies on it: NT deletes at its next
+// start what MoveFileExA registered, and never reads WININIT.INI. On
+// Windows 9x, which has no such registration, it calls nothing and fails,
+// whatever a compatibility layer's kernel32 would do.
 #include <windows.h>
 
 namespace {
@@ -48,6 +55,15 @@ void EnableShutdownPrivilege()
 }
 
 }  // namespace
+
+typedef BOOL(WINAPI *MoveFileExFn)(LPCSTR, LPCSTR, DWORD);
+
+extern "C" BOOL WINAPI PlatformMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    MoveFileExFn moveFileEx = kernel && RunsOnNt() ? (MoveFileExFn)Find(kernel, "MoveFileExA") : 0;
+    return moveFileEx && moveFileEx(from, to, flags);
+}
 
 extern "C" BOOL WINAPI PlatformExitWindowsEx(UINT flags, DWORD reason)
 {

@@ -1,5 +1,5 @@
 // FindFirstFileA, FindNextFileA and FindClose over one folder of the
-// simulated drives.
+// simulated drives, and GetFileAttributesA of one path.
 //
 // As on a Windows 9x FAT drive: the pattern's * and ? match the long name
 // or the 8.3 alias, case-insensitively ("*.inf" also finds a long name
@@ -177,4 +177,23 @@ std::vector<std::string> SimFindOpenHandles()
         open.push_back("find#" + std::to_string((unsigned long long)search.first) + " " +
                        search.second.pattern);
     return open;
+}
+
+// The attributes that a search would report for the one path, busy or not.
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    long error;
+    DWORD result = INVALID_FILE_ATTRIBUTES;
+    if (!SimFault("GetFileAttributesA", &error)) {
+        SimPath path;
+        error = lpFileName ? SimResolve(lpFileName, &path) : ERROR_INVALID_PARAMETER;
+        if (error == ERROR_SUCCESS && !path.exists)
+            error = ERROR_FILE_NOT_FOUND;
+        if (error == ERROR_SUCCESS)
+            result = SimAttributesOf(path.key, path.isDir, path.hostReadOnly);
+    }
+    if (result == INVALID_FILE_ATTRIBUTES)
+        SimSetLastError(error);
+    SimRecord("GetFileAttributesA", {SimArgText(lpFileName)}, (long)result);
+    return result;
 }

@@ -80,9 +80,10 @@ std::vector<std::string> SimNextStart()
             end = text.size();
         std::string line = SimTrim(text.substr(start, end - start));
         start = end + 1;
+        // The program's own rule: a header's first byte after blanks is '[',
+        // and it is [rename] when "rename]" follows, in any case.
         if (!line.empty() && line[0] == '[') {
-            size_t close = line.find(']');
-            renaming = close != std::string::npos && SimSameText(SimTrim(line.substr(1, close - 1)), "rename");
+            renaming = SimSameText(line.substr(0, 8), "[rename]");
             continue;
         }
         size_t eq = line.find('=');
