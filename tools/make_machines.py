@@ -610,6 +610,7 @@ class Generated:
         self.layer = Layer(stays=True)
         self.folders = []      # empty folders
         self.read_only = []    # file paths
+        self.busy = []         # driver files in use while the program runs
         self.programs = None   # None: the value is missing
         self.win_ini = b""
         self.wininit = None    # None: no WININIT.INI
@@ -772,6 +773,11 @@ def generated_machine(seed, mode=None):
         layer.file(GEN_WINDOWS + "\\temp\\vecchio.tmp", b"vecchio")
         layer.file(GEN_WINDOWS + "\\temp\\altro.tmp", b"altro")
     g.win_ini = generated_win_ini(rng)
+    # Drawn after everything else, so that a seed keeps its machine.
+    for path, _, _ in layer.files:
+        name = path.rsplit("\\", 1)[-1]
+        if name in DRIVER_FILES and path not in g.read_only and rng.random() < 0.01:
+            g.busy.append(path)
     return g
 
 
@@ -781,7 +787,8 @@ def write_generated(folder, g):
         shutil.rmtree(folder)
     write_bytes(os.path.join(folder, "machine.ini"), crlf(
         "[Machine]\nBuild=0x%08X\nWindowsDir=%s\nSystemDir=%s\nCurrentDir=C:\\\n"
-        % (g.build, GEN_WINDOWS, GEN_SYSTEM)))
+        % (g.build, GEN_WINDOWS, GEN_SYSTEM) + "".join("[Busy]\n%s\n" % p for p in g.busy[:1])
+        + "".join("%s\n" % p for p in g.busy[1:])))
     shell = Layer(stays=True)
     shell.key(*SHELL_FOLDERS_KEY, *([sz("Programs", g.programs)] if g.programs else []))
     write_bytes(os.path.join(folder, "registry.reg"), regedit4([shell, g.layer], WIN9X_STORAGE))

@@ -55,25 +55,34 @@ DIALOGS = {
     CANCELLED: ("cancelled", {1: ("Button", b"OK"), 65535: ("Static", TEXTS["CANCEL_TEXT"])}),
 }
 # Name: steps (the dialog that must come up, the user's answer: see
-# Run.answer), br32unin-sim's options for the same answers, whether
-# WININIT.INI holds PENDING before (win98 mode only).
+# Run.answer), br32unin-sim's options for the same answers, the sample
+# machine's variant (SAMPLE_VARIANTS; win98 mode only) or None.
 OK = [(WELCOME, "click 1"), (PROGRESS, "watch")]
 SCENARIOS = {
     "ok_no": ([(WELCOME, "key Return"), (PROGRESS, "watch"), (COMPLETION, "click 7")],
-              "--welcome ok --restart no", False),
-    "ok_yes": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", False),
-    "ok_yes_pending": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", True),
-    "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", False),
-    "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", False),
+              "--welcome ok --restart no", None),
+    "ok_yes": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", None),
+    "ok_yes_pending": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "pending"),
+    "ok_yes_sections": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "sections"),
+    "ok_yes_busy": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "busy"),
+    "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", None),
+    "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", None),
     "welcome_closebox": ([(WELCOME, "closebox"), (CANCELLED, "click 1")], "--welcome close",
-                         False),
+                         None),
     # The simulated user cannot close the progress dialog: nothing changes, as after Cancel.
     "progress_closebox": ([(WELCOME, "click 1"), (PROGRESS, "close-early"),
-                           (CANCELLED, "click 1")], "--welcome cancel", False),
+                           (CANCELLED, "click 1")], "--welcome cancel", None),
 }
-# Another program's deletion already pending: its last line without a line
-# end, then the 0x1A that old editors leave; the file it names is there.
-PENDING = b"[rename]\r\nNUL=C:\\OLD.TMP\x1a"
+# WININIT.INI before the run, and the file its line names: another program's
+# deletion pending, its last line without a line end, then the 0x1A that old
+# editors leave; or that line's section followed by another one, as a driver
+# installation waiting for the restart leaves it. "busy": BR32SHEL.DLL held
+# open during the removal, as Explorer holds a shell extension.
+SAMPLE_VARIANTS = {
+    "pending": b"[rename]\r\nNUL=C:\\OLD.TMP\x1a",
+    "sections": b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n",
+    "busy": None,
+}
 MODES = ["win98", "win95", "winxp"]
 CANCEL_EVERY = 10  # every tenth generated machine the user cancels
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
@@ -93,9 +102,9 @@ PATHS = {"win32": "the shipped program under 32-bit Wine",
 PROBE_TIMEOUT_S = 90
 
 
-def sample_machine(mode, pending):
+def sample_machine(mode, variant):
     """The sample machine's installation and decoys (winxp: win98's, on the
-    NT paths) as a generated machine."""
+    NT paths) as a generated machine, in a variant of SAMPLE_VARIANTS."""
     g = mm.Generated(0, mode)
     programs = mm.GEN_WINDOWS + "\\Start Menu\\Programs"
     layers = [mm.driver_installation(g.build), mm.decoys(g.build)]
@@ -103,8 +112,10 @@ def sample_machine(mode, pending):
         g.layer.keys += layer.keys
         g.layer.files += [(mm.relocate(p, programs), d, s) for p, d, s in layer.files]
     g.programs, g.win_ini = programs, mm.win_ini(layers)
-    if pending:
-        g.wininit = PENDING
+    if variant == "busy":
+        g.busy.append(mm.GEN_SYSTEM + "\\BR32SHEL.DLL")
+    elif variant:
+        g.wininit = SAMPLE_VARIANTS[variant]
         g.layer.file("C:\\OLD.TMP", b"old\r\n")
     return g
 
@@ -320,10 +331,29 @@ def run_wine(g, run, steps, restart):
     mm.write_tree(run.drive_c, g, unix_path)
     Path(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
     before = tree_names(run.drive_c, WINE_OWN)
+    for path in g.busy:
+        run.hold(path, steps[-1][0])
     run.drive(steps)
     if restart:
         run.wait_for_restart()
+    else:
+        run.pending = pending_renames(run)
     return dict(wine_form(g, run, before), **{"exit code": run.code})
+
+
+def pending_renames(run):
+    """The paths NT deletes at its next start (PendingFileRenameOperations:
+    pairs of source and target, an empty target deleting), as C: paths."""
+    dump = run.wine(run.args.windrive, "regdump",
+                    input=(windrive_key("HKLM", "System\\CurrentControlSet\\Control\\Session Manager")
+                           + "\n").encode()).stdout
+    for line in dump.decode("latin-1").splitlines():
+        kind, *rest = line.split(" ")
+        if kind == "V" and bytes.fromhex(rest[0]) == b"PendingFileRenameOperations":
+            items = bytes.fromhex(rest[2]).decode("cp1252").split("\0")
+            return sorted(s.replace("\\??\\", "").lower() for s, t in zip(items[::2], items[1::2])
+                          if s and not t)
+    return []
 
 
 def shown(state):
@@ -356,6 +386,14 @@ def check_run(run, mode, restart):
     if seen is not None and (seen[-1:] != [0] or any(p not in range(0, 139, 2) for p in seen)
                              or any(b >= a for a, b in zip(seen, seen[1:]))):
         problems.append("progress bar: positions %r, wanted steps of 2 from 138 down to 0" % seen)
+    # NT's own list for its next start: every path WININIT.INI names on NT,
+    # none on Windows 9x (checked after No, before any restart works through it).
+    if run.pending is not None:
+        ini = file_bytes(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\wininit.ini")) or b""
+        named = sorted(p.lower() for p in re.findall(r"(?m)^NUL=(.*?)\r?$", ini.decode("cp1252")))
+        if run.pending != (named if mode == "winxp" else []):
+            problems.append("PendingFileRenameOperations: %r, WININIT.INI names %r"
+                            % (run.pending, named))
     # On NT only, and only for a restart; Wine restarts without it, so only its trace tells.
     asked = "SeShutdownPrivilege" in run.trace and "AdjustTokenPrivileges" in run.trace
     if asked != (restart and mode == "winxp"):
@@ -572,7 +610,7 @@ class Run(Wine):
         os.makedirs(self.logs)
         shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
         self.procs, self.dialogs = [], {}
-        self.bar = self.positions = self.code = self.trace = None
+        self.bar = self.positions = self.code = self.trace = self.pending = None
 
     def start(self, tag, *args, **env):
         """A Wine process in the background, its output to a file (see Wine.run)."""
@@ -593,6 +631,19 @@ class Run(Wine):
         proc.wait(timeout)
         proc.log.seek(0)
         return proc.log.read()
+
+    def hold(self, path, caption):
+        """path opened without sharing until the dialog caption shows."""
+        proc = self.windrive("hold", path, caption)
+        deadline = time.monotonic() + 20
+        while True:
+            proc.log.seek(0)
+            said = proc.log.read()
+            if b"held" in said:
+                return
+            if proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("cannot hold %s: %r" % (path, said))
+            time.sleep(0.05)
 
     def xdotool(self, *args, check=True):
         return subprocess.run(["xdotool"] + list(args), env=self.env, timeout=20, check=check,

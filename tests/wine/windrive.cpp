@@ -13,6 +13,9 @@
 //                                id, class, extended style, text in hex
 //   watchbar CAPTION ID TIMEOUT  each new position of the progress bar
 //                                while it exists, polled every millisecond
+//   hold PATH CAPTION TIMEOUT    opens PATH without sharing, prints "held",
+//                                and closes it once the dialog shows: a
+//                                file in use, as a loaded module is
 //   regload                      keys and values from standard input, a line
 //                                each: "K R PATH" creates the key (volatile
 //                                below HKEY_CURRENT_CONFIG), "V NAME TYPE
@@ -192,6 +195,20 @@ void DumpKey(HKEY key, const char *path)
     }
 }
 
+int Hold(const char *path, const char *caption, DWORD timeout)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "windrive: cannot hold %s (error %lu)\n", path, (unsigned long)GetLastError());
+        return 1;
+    }
+    printf("held\n");
+    fflush(stdout);
+    HWND hwnd = WaitDialog(caption, timeout);
+    CloseHandle(file);
+    return hwnd ? 0 : 1;
+}
+
 int DumpRegistry()
 {
     static char line[4096];
@@ -216,6 +233,8 @@ int main(int argc, char **argv)
         return LoadRegistry();
     if (strcmp(command, "regdump") == 0)
         return DumpRegistry();
+    if (strcmp(command, "hold") == 0 && argc == 5)
+        return Hold(argv[2], argv[3], strtoul(argv[4], NULL, 10));
     BOOL takesId = strcmp(command, "click") == 0 || strcmp(command, "watchbar") == 0;
     if (argc != (takesId ? 5 : 4)) {
         fprintf(stderr, "windrive: bad command line (commands: see windrive.cpp)\n");
