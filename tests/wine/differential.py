@@ -331,6 +331,7 @@ def run_wine(g, run, steps, restart):
     mm.write_tree(run.drive_c, g, unix_path)
     Path(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
     before = tree_names(run.drive_c, WINE_OWN)
+    run.wininit_before = g.wininit
     for path in g.busy:
         run.hold(path, steps[-1][0])
     run.drive(steps)
@@ -390,7 +391,10 @@ def check_run(run, mode, restart):
     # none on Windows 9x (checked after No, before any restart works through it).
     if run.pending is not None:
         ini = file_bytes(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\wininit.ini")) or b""
-        named = sorted(p.lower() for p in re.findall(r"(?m)^NUL=(.*?)\r?$", ini.decode("cp1252")))
+        named = [p.lower() for p in re.findall(r"(?m)^NUL=(.*?)\r?$", ini.decode("cp1252"))]
+        for p in re.findall(r"(?m)^NUL=(.*?)\r?$", (run.wininit_before or b"").decode("cp1252")):
+            named.remove(p.lower())  # another program's
+        named.sort()
         if run.pending != (named if mode == "winxp" else []):
             problems.append("PendingFileRenameOperations: %r, WININIT.INI names %r"
                             % (run.pending, named))
@@ -611,6 +615,7 @@ class Run(Wine):
         shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
         self.procs, self.dialogs = [], {}
         self.bar = self.positions = self.code = self.trace = self.pending = None
+        self.wininit_before = None
 
     def start(self, tag, *args, **env):
         """A Wine process in the background, its output to a file (see Wine.run)."""

@@ -121,6 +121,10 @@ void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message
 // with ANSI cursor movement, after each tick that changed it.
 void SimSetDialogTerminal(std::FILE *in, std::FILE *out, bool live = false);
 
+// The dialog templates (name, bytes) of the program being run, in place of
+// the built-in copy until the machine is unloaded (br32unin-sim --exe).
+void SimUseProgramDialogs(const std::vector<std::pair<std::string, std::string>> &templates);
+
 // The dialogs that came up, in order, by name ("WELCOME", "UNINSTALL",
 // "MessageBox"), each with its result: for the host program's summary.
 struct SimShownDialog {

@@ -313,7 +313,15 @@ const DialogTemplateBytes *FindTemplate(LPCSTR name)
 {
     if (!name || (UINT_PTR)name < 0x10000)
         return nullptr;
-    for (const DialogTemplateBytes *t = g_dialogTemplates; t->name; t++) {
+    static DialogTemplateBytes found;
+    const auto &program = State().programTemplates;
+    for (const auto &t : program) {
+        if (strcasecmp(t.first.c_str(), name) == 0) {
+            found = {t.first.c_str(), (const unsigned char *)t.second.data(), (unsigned)t.second.size()};
+            return &found;
+        }
+    }
+    for (const DialogTemplateBytes *t = program.empty() ? g_dialogTemplates : nullptr; t && t->name; t++) {
         if (strcasecmp(t->name, name) == 0)
             return t;
     }
@@ -374,6 +382,11 @@ int FirstTabStop(const SimWindow &dialog)
 }  // namespace
 
 // ------------------------------------------------------------ services
+
+void SimUseProgramDialogs(const std::vector<std::pair<std::string, std::string>> &templates)
+{
+    State().programTemplates = templates;
+}
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                DLGPROC lpDialogFunc, LPARAM dwInitParam)

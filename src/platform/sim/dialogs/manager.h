@@ -70,6 +70,9 @@ struct DialogState {
     bool live = false;    // out is a terminal that a user watches
     int dialogLines = 0;  // lines of the dialog drawn last; 0 once more came after
     std::vector<SimShownDialog> shown;
+    // The templates of the program being run (br32unin-sim --exe), which
+    // take the place of the built-in copy while they are set.
+    std::vector<std::pair<std::string, std::string>> programTemplates;
 };
 
 DialogState &State();

@@ -334,6 +334,29 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
     return result;
 }
 
+// Only the Win32 layer enumerates (a key left behind by an NT-style
+// deletion); the shipped program run on this machine (--exe) reaches it.
+LONG WINAPI SimRegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+{
+    long result;
+    if (!SimFault("RegEnumKeyA", &result)) {
+        SimRegKey *key;
+        result = HandleKey(hKey, &key);
+        std::vector<SimRegKey *> live;
+        for (size_t i = 0; result == ERROR_SUCCESS && i < key->subkeys.size(); i++)
+            if (!key->subkeys[i]->deleted)
+                live.push_back(key->subkeys[i].get());
+        if (result == ERROR_SUCCESS && dwIndex >= live.size())
+            result = 259L;  // ERROR_NO_MORE_ITEMS
+        else if (result == ERROR_SUCCESS && (!lpName || live[dwIndex]->name.size() >= cchName))
+            result = ERROR_MORE_DATA;
+        else if (result == ERROR_SUCCESS)
+            std::memcpy(lpName, live[dwIndex]->name.c_str(), live[dwIndex]->name.size() + 1);
+    }
+    SimRecord("RegEnumKeyA", {SimKeyText(hKey), SimNumberText(dwIndex)}, result);
+    return result;
+}
+
 LONG WINAPI RegCloseKey(HKEY hKey)
 {
     long result;

@@ -58,6 +58,9 @@ void SimRegForgetText();
 // regedit.cpp); false, with nothing filled, when no key was deleted.
 bool SimRegEditedText(std::string *text);
 
+// RegEnumKeyA, which only the Win32 layer calls.
+LONG WINAPI SimRegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
+
 // Open key handles, for the leak report.
 void SimRegCloseAll();
 std::vector<std::string> SimRegOpenHandles();
