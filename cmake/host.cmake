@@ -17,6 +17,18 @@ file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/ho
 if(BR_HOST_MAIN)
   add_executable(br32unin-sim ${BR_HOST_MAIN})
   target_link_libraries(br32unin-sim PRIVATE br_program)
+  # --exe runs BR32UNIN.EXE itself in the Unicorn CPU emulator (Debian:
+  # libunicorn-dev); without it the rest of the program is the same.
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_check_modules(UNICORN QUIET IMPORTED_TARGET unicorn)
+  endif()
+  if(UNICORN_FOUND)
+    target_link_libraries(br32unin-sim PRIVATE PkgConfig::UNICORN)
+    target_compile_definitions(br32unin-sim PRIVATE BR_HAVE_UNICORN)
+  else()
+    message(STATUS "Unicorn not found: br32unin-sim --exe is not available (libunicorn-dev)")
+  endif()
   # Where the sample machines are, for a run without a machine folder.
   target_compile_definitions(br32unin-sim PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
@@ -88,6 +100,15 @@ foreach(source ${BR_FUZZ_SOURCES})
     add_test(NAME fuzz_corpus.${name} COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
   endif()
 endforeach()
+
+# One program, two builds: the shipped BR32UNIN.EXE run by br32unin-sim --exe
+# against the host build, on the samples and the Wine comparison's seeds.
+if(TARGET br32unin-sim AND Python3_FOUND)
+  add_test(NAME exe_two_builds
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/exe/two_builds.py
+                   --sim $<TARGET_FILE:br32unin-sim> --exe ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE)
+  set_tests_properties(exe_two_builds PROPERTIES SKIP_RETURN_CODE 77)
+endif()
 
 # BR32UNIN.EXE end to end under Wine, one test per Windows version mode, each
 # end state against the simulated machine's (tests/wine). The win32 preset must

@@ -1,6 +1,6 @@
 // br32unin-sim: the program run on a simulated Windows 98 machine.
 //
-//   br32unin-sim [MACHINE_DIR] [--sample NAME] [--keep] [--calls]
+//   br32unin-sim [MACHINE_DIR] [--sample NAME] [--keep] [--calls] [--exe PATH]
 //                [--welcome ok|enter|cancel|escape|close] [--restart yes|no]
 //   br32unin-sim --next-start [MACHINE_DIR] [--sample NAME] [--keep]
 //
@@ -12,7 +12,9 @@
 // dialog steps in place at the pace of the Windows 9x timer. When the
 // program asked for a restart, the machine then goes through its next
 // start (WININIT.INI), and what that did is printed; --next-start runs only
-// that start, for a machine whose user answered No.
+// that start, for a machine whose user answered No. --exe runs the Windows
+// program itself, the file at PATH, in an emulated 32-bit x86 on the same
+// machine (host/exe_runner.h); --calls then prints its import calls too.
 //
 // Without MACHINE_DIR the program runs on a fresh temporary copy of the
 // sample machine machines/NAME (win98 unless --sample says otherwise), so
@@ -27,6 +29,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "host/exe_runner.h"
 #include "machine/snapshot.h"
 #include "sim.h"
 #include "ui.h"
@@ -43,18 +46,21 @@ struct Options {
     std::string welcome;     // "" when not given
     std::string restart;
     bool nextStartOnly = false;  // --next-start: no program, only the start
+    std::string exe;             // --exe: the Windows program to run instead
 };
 
 void Usage(FILE *out)
 {
     std::fprintf(out,
-                 "usage: br32unin-sim [MACHINE_DIR] [--sample NAME] [--keep] [--calls]\n"
+                 "usage: br32unin-sim [MACHINE_DIR] [--sample NAME] [--keep] [--calls] [--exe PATH]\n"
                  "                    [--welcome ok|enter|cancel|escape|close] [--restart yes|no]\n"
                  "       br32unin-sim --next-start [MACHINE_DIR] [--sample NAME] [--keep]\n"
                  "  MACHINE_DIR    run on this machine folder in place\n"
                  "  --sample NAME  run on a temporary copy of machines/NAME (default win98)\n"
                  "  --keep         keep the temporary copy and print where it is\n"
                  "  --calls        print every service call the program made\n"
+                 "  --exe PATH     run the Windows program PATH (BR32UNIN.EXE) itself, its\n"
+                 "                 code in an emulated 32-bit x86, on the same machine\n"
                  "  --welcome HOW  how the user answers WELCOME (default ok)\n"
                  "  --restart ANS  the answer to the restart question (default no); with yes\n"
                  "                 the machine goes through its next start (WININIT.INI)\n"
@@ -77,6 +83,8 @@ bool ParseOptions(int argc, char **argv, Options *options)
             options->welcome = argv[++i];
         } else if (arg == "--restart" && i + 1 < argc) {
             options->restart = argv[++i];
+        } else if (arg == "--exe" && i + 1 < argc) {
+            options->exe = argv[++i];
         } else if (arg == "--next-start") {
             options->nextStartOnly = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -90,7 +98,13 @@ bool ParseOptions(int argc, char **argv, Options *options)
             return false;
         }
     }
-    if (options->nextStartOnly && (options->calls || !options->welcome.empty() || !options->restart.empty())) {
+    std::string missing;
+    if (!options->exe.empty() && !SimExeRunnerAvailable(&missing)) {
+        std::fprintf(stderr, "br32unin-sim: %s\n", missing.c_str());
+        return false;
+    }
+    if (options->nextStartOnly && (options->calls || !options->welcome.empty() || !options->restart.empty() ||
+                                   !options->exe.empty())) {
         std::fprintf(stderr, "br32unin-sim: --next-start runs no program: no --calls, --welcome, --restart\n");
         Usage(stderr);
         return false;
@@ -199,8 +213,17 @@ int main(int argc, char **argv)
     bool saved = true;
     if (options.nextStartOnly) {
         NextStart();
+    } else if (!options.exe.empty() && !SimRunExe(options.exe, options.calls, &exitCode, &error)) {
+        // Nothing is saved: what the program did before it misbehaved
+        // is left on the drives, and the registry as it was.
+        std::fprintf(stderr, "br32unin-sim: %s\n", error.c_str());
+        SimUnloadMachine();
+        if (temporary)
+            std::filesystem::remove_all(dir);
+        return CANNOT_RUN;
     } else {
-        exitCode = RunProgram();
+        if (options.exe.empty())
+            exitCode = RunProgram();
         PrintDialogs();
         saved = SimSaveMachine();
         // The start changes files only, so the registry is saved already.
