@@ -239,6 +239,16 @@ uint32_t Runner::CallGuest(uint32_t proc, const uint32_t args[4])
 
 uint32_t Bool(BOOL value) { return value ? 1 : 0; }
 
+uint32_t DirectoryQuery(Runner &r, const uint32_t *a, UINT (*query)(LPSTR, UINT))
+{
+    std::vector<char> out;
+    if (!r.In(a[0], &out, a[1], 1))
+        return 0;
+    UINT n = query(out.data(), a[1]);
+    r.Write(a[0], out.data(), a[1], 1);
+    return n;
+}
+
 const Service g_services[] = {
     // advapi32
     {"advapi32.dll", "RegCloseKey", 1, [](Runner &, const uint32_t *a) { return (uint32_t)RegCloseKey(Key(a[0])); }},
@@ -425,21 +435,11 @@ const Service g_services[] = {
              return 0;
          return Bool(WriteProfileStringA(OrNull(section, a[0]), OrNull(key, a[1]), OrNull(value, a[2])));
      }},
-    {"kernel32.dll", "GetSystemDirectoryA", 2, [](Runner &r, const uint32_t *a) -> uint32_t {
-         std::vector<char> out;
-         if (!r.In(a[0], &out, a[1], 1))
-             return 0;
-         UINT n = GetSystemDirectoryA(out.data(), a[1]);
-         r.Write(a[0], out.data(), a[1], 1);
-         return n;
+    {"kernel32.dll", "GetSystemDirectoryA", 2, [](Runner &r, const uint32_t *a) {
+         return DirectoryQuery(r, a, GetSystemDirectoryA);
      }},
-    {"kernel32.dll", "GetWindowsDirectoryA", 2, [](Runner &r, const uint32_t *a) -> uint32_t {
-         std::vector<char> out;
-         if (!r.In(a[0], &out, a[1], 1))
-             return 0;
-         UINT n = GetWindowsDirectoryA(out.data(), a[1]);
-         r.Write(a[0], out.data(), a[1], 1);
-         return n;
+    {"kernel32.dll", "GetWindowsDirectoryA", 2, [](Runner &r, const uint32_t *a) {
+         return DirectoryQuery(r, a, GetWindowsDirectoryA);
      }},
     {"kernel32.dll", "GetVersionExA", 1, [](Runner &r, const uint32_t *a) -> uint32_t {
          OSVERSIONINFOA info;
