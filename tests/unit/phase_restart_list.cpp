@@ -120,3 +120,29 @@ TEST(RestartList, PlacesItsLinesInTheFirstRenameSection)
 }
 
 }  // namespace
+
+namespace {
+
+// Lines placed before another program's later section are acted upon at the
+// next start, as is that program's own line.
+TEST(RestartList, TheNextStartActsOnLinesBeforeAnotherSection)
+{
+    const std::string S = "C:\\WINDOWS\\SYSTEM";
+    Machine machine;
+    machine.File("C:\\WINDOWS\\wininit.ini", "[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nA=B\r\n").File("C:\\OLD.TMP", "x");
+    for (const char *name : RESTART_FILES)
+        machine.File(S + "\\" + name, "dll");
+    machine.Load();
+    UninstallRun run = {};
+    strcpy(run.windowsDir, "C:\\WINDOWS");
+    strcpy(run.systemDir, S.c_str());
+    ScheduleRestartDeletions(run);
+    std::vector<std::string> done = SimNextStart();
+    std::vector<std::string> expected = {"deleted C:\\OLD.TMP"};
+    for (const char *name : RESTART_FILES)
+        expected.push_back("deleted " + S + "\\" + name);
+    expected.push_back("renamed C:\\WINDOWS\\wininit.ini to C:\\WINDOWS\\WININIT.BAK");
+    EXPECT_EQ(expected, done);
+}
+
+}  // namespace
