@@ -146,3 +146,30 @@ TEST(RestartList, TheNextStartActsOnLinesBeforeAnotherSection)
 }
 
 }  // namespace
+
+namespace {
+
+// A read that fails part-way through the copy of a large file: the copy is
+// not swapped in, whatever it already holds.
+TEST(RestartList, ACopyThatFailsPartWayLeavesTheFileAsItWas)
+{
+    std::string before = "[rename]\r\nNUL=C:\\OLD.TMP\r\n";
+    while (before.size() < 100000)
+        before += "[Sezione]\r\nVoce=C:\\TEMP\\FILE.TMP\r\n";
+    // The first reading takes every 16 KiB block and one more at the end,
+    // the look into our new file one; the copy's second block fails.
+    const int reads = (int)(before.size() + 16383) / 16384 + 1;
+    Machine machine;
+    machine.File("C:\\WINDOWS\\wininit.ini", before);
+    machine.Load();
+    SimFailCall("FileIoRead", reads + 3, ERROR_ACCESS_DENIED);
+    UninstallRun run = {};
+    strcpy(run.windowsDir, "C:\\WINDOWS");
+    strcpy(run.systemDir, "C:\\WINDOWS\\SYSTEM");
+    ScheduleRestartDeletions(run);
+    EXPECT_TRUE(machine.Read("C:\\WINDOWS\\wininit.ini") == before) << SimFormatCalls(SimCallsNamed("FileIoRead"));
+    EXPECT_EQ("<missing>", machine.Read("C:\\WINDOWS\\BR32WIN.NEW"));
+    EXPECT_EQ(0u, SimCallsNamed("MoveFileA").size()) << "no move after the failed copy";
+}
+
+}  // namespace
