@@ -198,16 +198,17 @@ void ScheduleRestartDeletions(const UninstallRun &run)
         // Read as it is stored: "a+" would cut a final 0x1A before the
         // phase knows whether it appends.
         TEXTSTREAM *read = TextOpen(iniPath, "r");
+        BOOL stateRead = read != 0;
         IniState state;
         state.insertAt = -1;
-        if (read) {
+        if (stateRead) {
             state = ReadIniState(read);
             TextClose(read);
         }
         if (state.insertAt >= 0)
             Rewrite(iniPath, run, state.insertAt);
         else
-            Append(iniPath, run, read != 0, state);
+            Append(iniPath, run, stateRead, state);
     }
     ListFiles(run, 0, TRUE);
 }

@@ -18,6 +18,7 @@ typedef BOOL(WINAPI *OpenProcessTokenFn)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI *LookupPrivilegeValueFn)(LPCSTR, LPCSTR, PLUID);
 typedef BOOL(WINAPI *AdjustTokenPrivilegesFn)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD,
                                               PTOKEN_PRIVILEGES, PDWORD);
+typedef BOOL(WINAPI *MoveFileExFn)(LPCSTR, LPCSTR, DWORD);
 
 BOOL RunsOnNt()
 {
@@ -55,8 +56,6 @@ void EnableShutdownPrivilege()
 }
 
 }  // namespace
-
-typedef BOOL(WINAPI *MoveFileExFn)(LPCSTR, LPCSTR, DWORD);
 
 extern "C" BOOL WINAPI PlatformMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 {

@@ -2,8 +2,8 @@
 //
 // MoveFileA renames a file or folder, to another folder of the same drive
 // too; it refuses a target that exists (ERROR_ALREADY_EXISTS) and a file
-// that a process holds open (the program's own streams included). The
-// machine's attribute and busy marks go with the file.
+// that a process holds open (the program's own streams included) or that is
+// marked busy. The machine's attribute marks go with the file.
 //
 // Windows 9x has no deletion or move at the next start through MoveFileExA
 // (that is WININIT.INI's job): its MoveFileExA fails with
@@ -34,13 +34,11 @@ long MoveOne(const char *from, const char *to)
     if (std::rename(source.host.c_str(), target.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;
     SimForgetListings();
-    SimSettings &machine = SimMachine();
-    SimPath moved;
-    std::string key = SimResolve(to, &moved) == ERROR_SUCCESS ? moved.key : target.key;
-    auto marks = machine.attributes.find(source.key);
-    if (marks != machine.attributes.end()) {
-        machine.attributes[key] = marks->second;
-        machine.attributes.erase(source.key);
+    std::map<std::string, std::string> &attributes = SimMachine().attributes;
+    auto marks = attributes.find(source.key);
+    if (marks != attributes.end()) {
+        attributes[target.key] = marks->second;
+        attributes.erase(source.key);
     }
     return ERROR_SUCCESS;
 }

@@ -44,6 +44,7 @@ bool SimRunExe(const std::string &, bool, int *, std::string *error)
 #else
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -106,10 +107,17 @@ struct Runner {
 
     bool Failed() const { return !error.empty(); }
 
-    void Fail(const std::string &message)
+    // Keeps the first error, and stops the emulation that is running.
+    __attribute__((format(printf, 2, 3))) void Fail(const char *format, ...)
     {
-        if (error.empty())
-            error = message;
+        if (error.empty()) {
+            char text[256];
+            va_list args;
+            va_start(args, format);
+            std::vsnprintf(text, sizeof text, format, args);
+            va_end(args);
+            error = text;
+        }
         uc_emu_stop(uc);
     }
 
@@ -125,10 +133,7 @@ struct Runner {
     {
         if (Inside(p, n))
             return true;
-        char text[160];
-        std::snprintf(text, sizeof text, "%s: argument %d, 0x%08X (%u bytes), is outside the program's memory",
-                      call, arg, p, n);
-        Fail(text);
+        Fail("%s: argument %d, 0x%08X (%u bytes), is outside the program's memory", call, arg, p, n);
         return false;
     }
 
@@ -158,7 +163,7 @@ struct Runner {
                 return true;
             out->push_back(c);
         }
-        Fail(std::string(call) + ": argument " + std::to_string(arg) + " is not a string that ends");
+        Fail("%s: argument %d is not a string that ends", call, arg);
         return false;
     }
 
@@ -217,19 +222,12 @@ uint32_t Runner::CallGuest(uint32_t proc, const uint32_t args[4])
     uc_reg_read(uc, UC_X86_REG_ESP, &after);
     uc_reg_read(uc, UC_X86_REG_EIP, &eip);
     uc_reg_read(uc, UC_X86_REG_EAX, &eax);
-    if (e != UC_ERR_OK && !Failed()) {
-        char text[160];
-        std::snprintf(text, sizeof text, "the dialog procedure at 0x%08X stopped at 0x%08X: %s", proc, eip,
-                      uc_strerror(e));
-        Fail(text);
-    } else if (!Failed() && !exited && after != esp) {
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "the dialog procedure at 0x%08X left the stack unbalanced: after message 0x%04X "
-                      "it returned with ESP off by %d bytes (it must pop its 16 bytes of arguments)",
-                      proc, args[1], (int)(after - esp));
-        Fail(text);
-    }
+    if (e != UC_ERR_OK && !Failed())
+        Fail("the dialog procedure at 0x%08X stopped at 0x%08X: %s", proc, eip, uc_strerror(e));
+    else if (!Failed() && !exited && after != esp)
+        Fail("the dialog procedure at 0x%08X left the stack unbalanced: after message 0x%04X "
+             "it returned with ESP off by %d bytes (it must pop its 16 bytes of arguments)",
+             proc, args[1], (int)(after - esp));
     uc_context_restore(uc, saved);
     uc_context_free(saved);
     return eax;
@@ -547,7 +545,7 @@ const Service g_services[] = {
      }},
     {"user32.dll", "SetTimer", 4, [](Runner &r, const uint32_t *a) -> uint32_t {
          if (a[3]) {
-             r.Fail("SetTimer: a timer procedure (0x" + std::to_string(a[3]) + ") is not served");
+             r.Fail("SetTimer: a timer procedure (0x%08X) is not served", a[3]);
              return 0;
          }
          return (uint32_t)SetTimer(Window(a[0]), a[1], a[2], nullptr);
@@ -571,9 +569,7 @@ void OnThunk(uc_engine *uc, uint64_t address, uint32_t, void *data)
         return;
     uint32_t index = (uint32_t)(address - THUNK_BASE) / THUNK_STRIDE;
     if ((address - THUNK_BASE) % THUNK_STRIDE != 0 || index >= r.thunks.size()) {
-        char text[96];
-        std::snprintf(text, sizeof text, "a jump into the import thunks at 0x%08X", (uint32_t)address);
-        r.Fail(text);
+        r.Fail("a jump into the import thunks at 0x%08X", (uint32_t)address);
         return;
     }
     const Service &service = *r.thunks[index];
@@ -600,10 +596,8 @@ void OnBlock(uc_engine *uc, uint64_t, uint32_t, void *data)
     if (++r.blocks > MAX_BLOCKS) {
         uint32_t eip;
         uc_reg_read(uc, UC_X86_REG_EIP, &eip);
-        char text[128];
-        std::snprintf(text, sizeof text, "a runaway program: more than %llu blocks run, the last at 0x%08X",
-                      (unsigned long long)MAX_BLOCKS, eip);
-        r.Fail(text);
+        r.Fail("a runaway program: more than %llu blocks run, the last at 0x%08X",
+               (unsigned long long)MAX_BLOCKS, eip);
     }
 }
 
