@@ -59,6 +59,7 @@ int FileIoSeek(FILEIO *file, unsigned long offset)
     return 0;
 }
 int FileIoTruncate(FILEIO *, unsigned long) { return -1; }
+int FileIoFlush(FILEIO *) { return 0; }
 int FileIoClose(FILEIO *)
 {
     g_open = false;

@@ -34,6 +34,7 @@ struct IniState {
     BOOL inRename;       // its last section header is [rename]
     long insertAt;       // start of the header line that ends the first
                          // [rename] section; -1: none follows it
+    long size;           // bytes read
 };
 
 inline char LowerAscii(int c)
@@ -43,8 +44,8 @@ inline char LowerAscii(int c)
 
 // Reads the text once, a byte at a time, keeping only the state of the line
 // being read: a file of any size needs no more memory. A section header is
-// a line whose first byte after blanks is '['; it is [rename] when
-// "rename]" follows in any case. A final 0x1A does not count: "a+" cuts it
+// a line whose first byte after blanks (space, tab, CR) is '['; it is
+// [rename] when "rename]" follows in any case. A final 0x1A does not count: "a+" cuts it
 // off before it appends.
 IniState ReadIniState(TEXTSTREAM *ini)
 {
@@ -69,7 +70,9 @@ IniState ReadIniState(TEXTSTREAM *ini)
             matched = -1;
             lineOffset = offset + 1;
         } else if (lineStart) {
-            if (c == ' ' || c == '\t')
+            // A lone CR starts no line: a reader that splits lines at LF
+            // skips it with the blanks.
+            if (c == ' ' || c == '\t' || c == '\r')
                 continue;
             lineStart = FALSE;
             if (c == '[') {
@@ -88,6 +91,7 @@ IniState ReadIniState(TEXTSTREAM *ini)
             }
         }
     }
+    state.size = offset;
     if (last == CONTROL_Z)
         state.endsInLineEnd = endedBefore;
     // Unread text may end in anything: appended, a line end and a header of
@@ -125,16 +129,17 @@ void ListFiles(const UninstallRun &run, TEXTSTREAM *ini, BOOL registerNt)
 }
 
 // The lines at the end, after a line end when the text ends inside a line
-// and under a header of our own when its last section is another.
-void Append(const char *iniPath, const UninstallRun &run, BOOL stateRead, IniState state)
+// and under a header of our own when its last section is another. The
+// state is read through the stream that appends, so that it is the text
+// the lines follow.
+void Append(const char *iniPath, const UninstallRun &run)
 {
-    // Appending keeps whatever the file holds; a file that cannot be opened
-    // (read-only, no handle left) gets nothing.
+    // Appending keeps whatever the file holds, and its marks; a file that
+    // cannot be opened (read-only, no handle left) gets nothing.
     TEXTSTREAM *ini = TextOpen(iniPath, "a+");
     if (!ini)
         return;
-    if (!stateRead)
-        state = ReadIniState(ini);
+    IniState state = ReadIniState(ini);
     if (!state.endsInLineEnd)
         TextWriteLine(ini, "");
     if (!state.inRename)
@@ -143,8 +148,10 @@ void Append(const char *iniPath, const UninstallRun &run, BOOL stateRead, IniSta
     TextClose(ini);
 }
 
-// The text again with the lines before insertAt, byte for byte, in newPath.
-BOOL WriteWithLines(const char *iniPath, const char *newPath, long insertAt,
+// The text again with the lines before insertAt, byte for byte, in newPath,
+// and on the disk. FALSE when the copy is not exactly the size bytes the
+// state was read from: a writer in between may have changed the file.
+BOOL WriteWithLines(const char *iniPath, const char *newPath, const IniState &state,
                     const UninstallRun &run)
 {
     // Created afresh: a file left there by anyone else is not written into.
@@ -157,58 +164,105 @@ BOOL WriteWithLines(const char *iniPath, const char *newPath, long insertAt,
     if (in) {
         long offset = 0;
         for (int c = TextReadByte(in); c >= 0; c = TextReadByte(in), offset++) {
-            if (offset == insertAt)
+            if (offset == state.insertAt)
                 ListFiles(run, out, FALSE);
             TextWriteByte(out, c);
         }
-        ok = offset > insertAt && !TextFailed(in);
+        ok = offset == state.size && !TextFailed(in);
         TextClose(in);
     }
     return TextClose(out) == 0 && in && ok;
 }
 
+// Our two names beside WININIT.INI, each of the same length as its name so
+// that they fit where it does.
+struct SwapPaths {
+    char ini[TEXT_SIZE];
+    char newFile[TEXT_SIZE];  // the new text, before it is moved in
+    char oldFile[TEXT_SIZE];  // the old text, while the new is moved in
+};
+
 // WININIT.INI rewritten with the lines in place, in three moves because
 // Windows 9x has no MoveFileEx and MoveFileA refuses an existing target.
-// Whatever step fails, what was there is put back and our file deleted.
-void Rewrite(const char *iniPath, const UninstallRun &run, long insertAt)
+// FALSE when it was put back as it was, for the caller to append instead.
+// A failed move back keeps both of our files beside whatever is there, so
+// that the next run can tell what happened (SettleLeftovers).
+BOOL Rewrite(const SwapPaths &paths, const UninstallRun &run, const IniState &state)
 {
-    char newPath[TEXT_SIZE];
-    char oldPath[TEXT_SIZE];
-    // Names of the same length as WININIT.INI's: they fit where it does.
-    ComposePath(newPath, run.windowsDir, "BR32WIN.NEW");
-    ComposePath(oldPath, run.windowsDir, "BR32WIN.OLD");
-    if (!WriteWithLines(iniPath, newPath, insertAt, run) || !MoveFileA(iniPath, oldPath)) {
-        DeleteFileA(newPath);
-        return;
+    if (WriteWithLines(paths.ini, paths.newFile, state, run) && MoveFileA(paths.ini, paths.oldFile)) {
+        if (!MoveFileA(paths.newFile, paths.ini)) {
+            if (!MoveFileA(paths.oldFile, paths.ini))
+                return TRUE;
+            DeleteFileA(paths.newFile);
+            return FALSE;
+        }
+        DeleteFileA(paths.oldFile);
+        return TRUE;
     }
-    if (!MoveFileA(newPath, iniPath)) {
-        MoveFileA(oldPath, iniPath);
-        DeleteFileA(newPath);
-        return;
+    DeleteFileA(paths.newFile);
+    return FALSE;
+}
+
+inline BOOL Exists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Results of SettleLeftovers.
+enum { SETTLED = 0, APPEND_ONLY = 1, LEAVE_ALONE = 2 };
+
+// What an earlier run that stopped part-way left, told by which of the
+// three files are there; each state is put right before this run writes.
+int SettleLeftovers(const SwapPaths &paths)
+{
+    BOOL ini = Exists(paths.ini), oldFile = Exists(paths.oldFile), newFile = Exists(paths.newFile);
+    if (oldFile) {
+        // All three: a move back failed, and someone made WININIT.INI since.
+        // Which text is whose cannot be told: none of them is touched.
+        if (ini && newFile)
+            return APPEND_ONLY;
+        if (ini) {
+            // The swap was made: the old text is ours to delete.
+            DeleteFileA(paths.oldFile);
+        } else if (!MoveFileA(paths.oldFile, paths.ini)) {
+            // Stopped between the moves: the old text is WININIT.INI. Until
+            // it is back, a new one would pass it for ours.
+            return LEAVE_ALONE;
+        }
     }
-    DeleteFileA(oldPath);
+    // An unfinished copy.
+    if (newFile)
+        DeleteFileA(paths.newFile);
+    return SETTLED;
 }
 
 }  // namespace
 
 void ScheduleRestartDeletions(const UninstallRun &run)
 {
-    char iniPath[TEXT_SIZE];
-    if (ComposePath(iniPath, run.windowsDir, "wininit.ini")) {
-        // Read as it is stored: "a+" would cut a final 0x1A before the
-        // phase knows whether it appends.
-        TEXTSTREAM *read = TextOpen(iniPath, "r");
-        BOOL stateRead = read != 0;
+    SwapPaths paths;
+    if (ComposePath(paths.ini, run.windowsDir, "wininit.ini") &&
+        ComposePath(paths.newFile, run.windowsDir, "BR32WIN.NEW") &&
+        ComposePath(paths.oldFile, run.windowsDir, "BR32WIN.OLD")) {
+        int settled = SettleLeftovers(paths);
+        // Only a plain file is moved: a move would not keep a read-only,
+        // hidden or system mark where the file's owner set it.
+        DWORD marks = GetFileAttributesA(paths.ini);
         IniState state;
         state.insertAt = -1;
-        if (stateRead) {
+        // Read as it is stored: "a+" would cut a final 0x1A before the
+        // phase knows whether it appends.
+        TEXTSTREAM *read = settled == SETTLED && marks != INVALID_FILE_ATTRIBUTES &&
+                                   (marks & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                             FILE_ATTRIBUTE_SYSTEM)) == 0
+                               ? TextOpen(paths.ini, "r")
+                               : 0;
+        if (read) {
             state = ReadIniState(read);
             TextClose(read);
         }
-        if (state.insertAt >= 0)
-            Rewrite(iniPath, run, state.insertAt);
-        else
-            Append(iniPath, run, stateRead, state);
+        if (settled != LEAVE_ALONE && (state.insertAt < 0 || !Rewrite(paths, run, state)))
+            Append(paths.ini, run);
     }
     ListFiles(run, 0, TRUE);
 }

@@ -23,6 +23,7 @@ struct TEXTSTREAM {
     int atEnd;   // a read met the end of the text
     int failed;       // a read or a write failed
     int writeFailed;  // a write failed: reported at close
+    int wrote;        // bytes went to the file: it is flushed to disk at close
     int readPos;
     int readLen;
     int writeLen;
@@ -77,6 +78,7 @@ int FlushWrites(TEXTSTREAM *s)
             s->failed = 1;
             s->writeFailed = 1;
         }
+        s->wrote = 1;
         s->writeLen = 0;
     }
     return !s->writeFailed;
@@ -135,6 +137,7 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
     s->atEnd = 0;
     s->failed = 0;
     s->writeFailed = 0;
+    s->wrote = 0;
     s->readPos = 0;
     s->readLen = 0;
     s->writeLen = 0;
@@ -241,7 +244,11 @@ int TextClose(TEXTSTREAM *s)
 {
     if (!s)
         return -1;
+    // Windows 9x's disk cache writes lazily: what another step relies on
+    // (a file moved into place, a restart) must be on the disk first.
     int ok = FlushWrites(s);
+    if (s->wrote && FileIoFlush(s->file) != 0)
+        ok = 0;
     if (FileIoClose(s->file) != 0)
         ok = 0;
     PlatformFree(s);

@@ -56,8 +56,9 @@ int TextWriteLine(TEXTSTREAM *stream, const char *line);
 // caller that copies a file through. Returns 0 once a write has failed.
 int TextWriteByte(TEXTSTREAM *stream, int c);
 
-// Writes out what is buffered and closes. Returns 0 when every write and the
-// close succeeded (a failed read does not count here).
+// Writes out what is buffered, flushes a written file to the disk, and
+// closes. Returns 0 when every write, the flush and the close succeeded (a
+// failed read does not count here).
 int TextClose(TEXTSTREAM *stream);
 
 void *BlockAlloc(unsigned long size);

@@ -34,6 +34,9 @@ int FileIoSeek(FILEIO *file, unsigned long offset);
 // then undefined: seek before reading again.
 int FileIoTruncate(FILEIO *file, unsigned long size);
 
+// Writes the file's cached data to the disk; returns 0 on success.
+int FileIoFlush(FILEIO *file);
+
 // Returns 0 on success.
 int FileIoClose(FILEIO *file);
 

@@ -7,8 +7,13 @@
 // deletion may be named in WININIT.INI instead). Then each service fails at
 // every call. Besides the samples, a machine with a driver file in use and a
 // WININIT.INI that must be rewritten: whatever step fails, that file ends as
-// it was or with our lines in place.
+// it was, with our lines in place, or with them appended. After each run the
+// program runs again, to its end, and the next start must act on our lines
+// and on another program's. Last, the same machine's run is interrupted
+// after each call of the restart list, as by a power cut, and run again.
 #include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/core.h"
 #include "phase_support.h"
@@ -30,6 +35,7 @@ const std::pair<const char *, long> g_faults[] = {
     {"FindNextFileA", ERROR_NO_MORE_FILES}, {"FindClose", ERROR_INVALID_HANDLE}, {"FileIoOpen", ERROR_SHARING_VIOLATION},
     {"FileIoRead", ERROR_ACCESS_DENIED}, {"FileIoWriteAtEnd", ERROR_ACCESS_DENIED}, {"FileIoSize", ERROR_ACCESS_DENIED},
     {"FileIoSeek", ERROR_ACCESS_DENIED}, {"FileIoTruncate", ERROR_ACCESS_DENIED}, {"FileIoClose", ERROR_ACCESS_DENIED},
+    {"FileIoFlush", ERROR_ACCESS_DENIED},
     {"PlatformAlloc", ERROR_NOT_ENOUGH_MEMORY}, {"GetFileAttributesA", ERROR_FILE_NOT_FOUND},
     {"MoveFileA", ERROR_ACCESS_DENIED}, {"MoveFileExA", ERROR_ACCESS_DENIED},
 };
@@ -89,33 +95,74 @@ const std::string PENDING = "[rename]\r\nNUL=C:\\OLD.TMP\r\n", VXDS = "[CombineV
 void BusyAndRewritten(Machine &m)
 {
     m.Append("machine.ini", "[Busy]\r\nC:\\WINDOWS\\SYSTEM\\BR32SHEL.DLL\r\n");
-    m.File("C:\\WINDOWS\\wininit.ini", PENDING + VXDS);
+    m.File("C:\\WINDOWS\\wininit.ini", PENDING + VXDS).File("C:\\OLD.TMP", "old");
 }
 
-// WININIT.INI as it was, or with only "NUL=...\r\n" lines of our names
-// between the first section and the next; nothing of ours left beside it.
-// appended: the first read failed, so the phase could only append; then
-// the old text must stand whole at the start. A failed deletion may leave
-// the old text beside it (service: the one failed).
+// WININIT.INI's text without our lines (every NUL= line but the other
+// program's) and our headers (a [rename] line right before one of them):
+// what it held before, if nothing of it was lost. *first: where our first
+// line was (npos: none).
+std::string WithoutOurs(const std::string &text, size_t *first = nullptr)
+{
+    auto ours = [&](size_t at) {
+        return text.compare(at, 4, "NUL=") == 0 && text.compare(at, PENDING.size() - 10, PENDING.substr(10)) != 0;
+    };
+    std::string rest;
+    if (first)
+        *first = std::string::npos;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (ours(at) && first && *first == std::string::npos)
+            *first = at;
+        if (!ours(at) && !(text.compare(at, end - at, "[rename]\r\n") == 0 && ours(end)))
+            rest += text.substr(at, end - at);
+        at = end;
+    }
+    return rest;
+}
+
+// WININIT.INI with every line it held, byte for byte, and ours, if any,
+// in its first section or at its end under a header of their own (a failed
+// read may add a line end before that header); nothing of ours left beside
+// it, but for the old text where its deletion failed (service: the one
+// failed).
 std::string RewriteProblem(const std::string &dir, const std::string &service = "")
 {
-    const std::string windows = dir + "/drives/C/WINDOWS/";
+    const std::string windows = dir + "/drives/C/WINDOWS/", R = "[rename]\r\n";
     std::string ini = MachineBuilder::ReadHost(windows + "wininit.ini");
-    bool appended = service == "FileIoOpen" || service == "FileIoRead" || service == "PlatformAlloc";
     bool oldStays = service == "DeleteFileA" && MachineBuilder::ReadHost(windows + "BR32WIN.OLD") == PENDING + VXDS;
     if (fs::exists(windows + "BR32WIN.NEW") || (fs::exists(windows + "BR32WIN.OLD") && !oldStays))
         return "BR32WIN.NEW or BR32WIN.OLD left\n";
-    bool placed = ini.size() >= PENDING.size() + VXDS.size() && ini.compare(0, PENDING.size(), PENDING) == 0 &&
-                  ini.compare(ini.size() - VXDS.size(), VXDS.size(), VXDS) == 0;
-    std::string ours = placed ? ini.substr(PENDING.size(), ini.size() - PENDING.size() - VXDS.size()) : "";
-    for (size_t at = 0; placed && at < ours.size();) {
-        size_t end = ours.find("\r\n", at);
-        placed = ours.compare(at, 4, "NUL=") == 0 && end != std::string::npos && ours.find('\n', at) == end + 1;
-        at = end + 2;
-    }
-    if (appended && ini.compare(0, PENDING.size() + VXDS.size(), PENDING + VXDS) == 0)
-        return "";
-    return placed ? "" : "WININIT.INI neither as it was nor with our lines in place:\n" + ini + "\n";
+    size_t at;
+    std::string rest = WithoutOurs(ini, &at);
+    std::string before = at == std::string::npos ? "" : ini.substr(0, at);
+    bool kept = rest == PENDING + VXDS || rest == PENDING + VXDS + "\r\n";
+    bool placed = at == std::string::npos || before == PENDING || before == rest + R;
+    return kept && placed ? "" : "WININIT.INI lost a line, or our lines are out of place:\n" + ini + "\n";
+}
+
+// The program run again, to its end, on what a first run left, and then the
+// next start: every [rename] line another program had pending is acted
+// upon, and so are our five. pending: the machine held PENDING.
+std::string SecondRunProblem(const std::string &dir, bool pending)
+{
+    RunOn(dir);
+    std::string error;
+    if (!SimLoadMachine(dir, &error))
+        return "the machine does not load after the second run: " + error + "\n";
+    std::vector<std::string> done = SimNextStart();
+    SimUnloadMachine();
+    std::vector<std::string> wanted;
+    if (pending)
+        wanted.push_back("deleted C:\\OLD.TMP");
+    for (const char *name : RESTART_FILES)
+        wanted.push_back(std::string("deleted C:\\WINDOWS\\SYSTEM\\") + name);
+    std::string problems;
+    for (const std::string &line : wanted)
+        if (std::find(done.begin(), done.end(), line) == done.end())
+            problems += "after a second run, the next start did not do: " + line + "\n";
+    return problems.empty() ? "" : problems + "it did:\n" + Lines(done);
 }
 
 struct Sweep {
@@ -124,7 +171,7 @@ struct Sweep {
     std::string work;
     SimSnapshot before;
     RunResult plain, gateClosed;  // no fault; no fault at build 0, which a failed version query reads
-    int runs = 0, failures = 0;
+    int runs = 0, failures = 0;  // each run is followed by a second, fault-free one
     std::string firstFailures;
 
     std::function<void(Machine &)> make;
@@ -175,6 +222,7 @@ struct Sweep {
             problems += "left open: " + run.openHandles + "\n";
         if (make)
             problems += RewriteProblem(work, service);
+        problems += SecondRunProblem(work, make != nullptr);
         if (!problems.empty() && ++failures <= 3) {
             std::vector<SimCall> services;
             for (size_t i = faultIndex; i < run.calls.size(); i++)
@@ -234,6 +282,53 @@ TEST(FaultSweep, EveryCallFailedInTurnRemovesNoMore)
         totalCovered += covered;
     }
     std::printf("fault sweep: %d runs, %d of %d calls failed in turn\n", totalRuns, totalCovered, totalCalls);
+}
+
+}  // namespace
+
+namespace {
+
+// The machine that needs the rewrite, its run stopped right after each call
+// of the restart list in turn (a child process ends there, the files as
+// they are), then the program run again to its end and the next start.
+TEST(FaultSweep, AnInterruptionAnywhereInTheRestartListIsMadeGoodByTheNextRun)
+{
+    Machine pristine("win98");
+    BusyAndRewritten(pristine);
+    const std::string work = pristine.dir() + "-run";
+    RunResult plain = RunOn(FreshCopy(pristine.dir(), work));
+    size_t first = 0;
+    while (first < plain.calls.size() && !(plain.calls[first].name == "GetFileAttributesA" &&
+                                           plain.calls[first].args[0] == "C:\\WINDOWS\\wininit.ini"))
+        first++;
+    ASSERT_LT(first, plain.calls.size()) << "no restart list in the run";
+    int stops = 0, failures = 0;
+    std::string firstFailures;
+    for (size_t n = first + 1; n <= plain.calls.size(); n++) {
+        FreshCopy(pristine.dir(), work);
+        std::fflush(nullptr);
+        pid_t child = fork();
+        if (child == 0) {
+            if (SimLoadMachine(work, nullptr)) {
+                SimAfterCall((long)n, SimStopProcess);
+                RunUninstall();
+            }
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == SIM_STOPPED) << "call " << n << " was not reached";
+        stops++;
+        std::string problems = SecondRunProblem(work, true);
+        std::string bak = MachineBuilder::ReadHost(work + "/drives/C/WINDOWS/WININIT.BAK");
+        if (WithoutOurs(bak) != PENDING + VXDS)
+            problems += "WININIT.BAK does not hold what WININIT.INI held, with only our lines added:\n" + bak + "\n";
+        if (!problems.empty() && ++failures <= 3)
+            firstFailures += "stopped after " + SimFormatCalls({plain.calls[n - 1]}) + problems + "\n";
+    }
+    fs::remove_all(work);
+    EXPECT_EQ(0, failures) << firstFailures;
+    std::printf("interruption sweep: %d runs stopped after a call of the restart list, each run again\n", stops);
 }
 
 }  // namespace

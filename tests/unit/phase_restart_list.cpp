@@ -3,6 +3,7 @@
 // file held before (fuzz_wininit_append's seeds hold an empty file, an open
 // last line and 0x1A); every listed path handed to MoveFileExA too.
 #include <cstring>
+#include <fstream>
 
 #include "phase_support.h"
 
@@ -65,6 +66,7 @@ TEST(RestartList, PlacesItsLinesInTheFirstRenameSection)
         {"no section at all", W, S, "; nothing yet\r\n", 0, nullptr, 1, "; nothing yet\r\n" + R + lines},
         {"megabytes, the last section ours", W, S, largeLast, 0, nullptr, 1, largeLast + "\r\n" + lines},
         {"megabytes after the first section", W, S, largeFirst, 0, nullptr, 1, R + other + "\r\n" + lines + large},
+        // Reads 1 and 2 take the file as stored, 3 its last byte for "a+", 4 its text.
         {"a failed read: a line end and a header", W, S, R, 0, "FileIoRead", 1, R + "\r\n" + R + lines},
         {"a second run: five more, no header", W, S, "<missing>", 0, nullptr, 2, R + lines + lines},
         {"a kept file after the five", W, S, "<missing>", one, nullptr, 1, R + lines + shel},
@@ -82,7 +84,7 @@ TEST(RestartList, PlacesItsLinesInTheFirstRenameSection)
             machine.File(c.windowsDir + "\\wininit.ini", c.before);
         machine.Load();
         if (c.failRead)
-            SimFailCall(c.failRead, 2, ERROR_SHARING_VIOLATION);
+            SimFailCall(c.failRead, 4, ERROR_SHARING_VIOLATION);
         UninstallRun run = {};
         strcpy(run.windowsDir, c.windowsDir.c_str());
         strcpy(run.systemDir, c.systemDir.c_str());
@@ -150,7 +152,7 @@ TEST(RestartList, TheNextStartActsOnLinesBeforeAnotherSection)
 namespace {
 
 // A read that fails part-way through the copy of a large file: the copy is
-// not swapped in, whatever it already holds.
+// not swapped in, whatever it already holds; the lines are appended.
 TEST(RestartList, ACopyThatFailsPartWayLeavesTheFileAsItWas)
 {
     std::string before = "[rename]\r\nNUL=C:\\OLD.TMP\r\n";
@@ -167,9 +169,90 @@ TEST(RestartList, ACopyThatFailsPartWayLeavesTheFileAsItWas)
     strcpy(run.windowsDir, "C:\\WINDOWS");
     strcpy(run.systemDir, "C:\\WINDOWS\\SYSTEM");
     ScheduleRestartDeletions(run);
-    EXPECT_TRUE(machine.Read("C:\\WINDOWS\\wininit.ini") == before) << SimFormatCalls(SimCallsNamed("FileIoRead"));
+    EXPECT_TRUE(machine.Read("C:\\WINDOWS\\wininit.ini") == before + "[rename]\r\n" + FiveLines(run.systemDir))
+        << SimFormatCalls(SimCallsNamed("FileIoRead"));
     EXPECT_EQ("<missing>", machine.Read("C:\\WINDOWS\\BR32WIN.NEW"));
     EXPECT_EQ(0u, SimCallsNamed("MoveFileA").size()) << "no move after the failed copy";
+}
+
+}  // namespace
+
+namespace {
+
+// Grows WININIT.INI between the reading of its state and its copy.
+std::string g_growing;
+void GrowTheFile()
+{
+    std::ofstream(g_growing, std::ios::binary | std::ios::app) << "NUL=C:\\NEW.TMP\r\n";
+}
+
+// What an earlier run, an interruption or the user left beside WININIT.INI,
+// and its marks: settled first, and never a reason for our lines to be
+// nowhere or another program's to be lost.
+TEST(RestartList, SettlesWhatItFindsBesideTheFile)
+{
+    const std::string W = "C:\\WINDOWS", lines = FiveLines("C:\\WINDOWS\\SYSTEM"), none = "<missing>";
+    const std::string R = "[rename]\r\n", P = R + "NUL=C:\\OLD.TMP\r\n", V = "[CombineVxDs]\r\nA=B\r\n";
+    const struct {
+        const char *what;
+        std::string ini, oldFile, newFile;  // before
+        const char *marks;                   // WININIT.INI's [Attributes]
+        bool grows;                          // between the two reads
+        std::string iniAfter, oldAfter, newAfter;
+    } cases[] = {
+        {"a stale BR32WIN.OLD beside it: the swap was made, ours goes", P + V, "stale", none, "", false,
+         P + lines + V, none, none},
+        {"no WININIT.INI, BR32WIN.OLD: moved back first", none, P + V, none, "", false, P + lines + V, none, none},
+        {"no WININIT.INI, both of ours: moved back, the copy deleted", none, P + V, P + lines + V, "", false,
+         P + lines + V, none, none},
+        {"all three: a move back failed, none is touched, ours appended", R + "NUL=C:\\X\r\n", P + V, "junk", "",
+         false, R + "NUL=C:\\X\r\n" + lines, P + V, "junk"},
+        {"a stale BR32WIN.NEW: an unfinished copy, deleted", P + V, none, "[rename]\r\nNUL", "", false,
+         P + lines + V, none, none},
+        {"read-only: never moved, nothing written", P + V, none, none, "R", false, P + V, none, none},
+        {"hidden: never moved, appended under a header", P + V, none, none, "H", false, P + V + R + lines, none, none},
+        {"system: never moved, appended under a header", P + V, none, none, "S", false, P + V + R + lines, none, none},
+        {"a lone CR before a header starts no line", P + "\r\n\r" + V, none, none, "", false,
+         P + "\r\n" + lines + "\r" + V, none, none},
+        {"a file that grows between the reads: appended instead", P + V, none, none, "", true,
+         P + V + "NUL=C:\\NEW.TMP\r\n" + R + lines, none, none},
+    };
+    for (const auto &c : cases) {
+        Machine machine;
+        const std::pair<std::string, std::string> files[] = {
+            {W + "\\wininit.ini", c.ini}, {W + "\\BR32WIN.OLD", c.oldFile}, {W + "\\BR32WIN.NEW", c.newFile}};
+        for (const auto &[path, bytes] : files)
+            if (bytes != none)
+                machine.File(path, bytes);
+        if (*c.marks)
+            machine.Append("machine.ini", "[Attributes]\r\n" + W + "\\wininit.ini=" + c.marks + "\r\n");
+        ASSERT_TRUE(machine.Load()) << c.what;
+        UninstallRun run = {};
+        strcpy(run.windowsDir, W.c_str());
+        strcpy(run.systemDir, "C:\\WINDOWS\\SYSTEM");
+        if (c.grows) {
+            // Right after the first reading's stream is closed.
+            g_growing = machine.Host(W + "\\wininit.ini");
+            ScheduleRestartDeletions(run);
+            for (size_t i = 0; i < SimCalls().size(); i++)
+                if (SimCalls()[i].name == "FileIoClose") {
+                    SimUnloadMachine();
+                    machine.File(W + "\\wininit.ini", c.ini);
+                    ASSERT_TRUE(machine.Load());
+                    SimAfterCall((long)i + 1, GrowTheFile);
+                    break;
+                }
+        }
+        ScheduleRestartDeletions(run);
+        EXPECT_EQ(c.iniAfter, machine.Read(W + "\\wininit.ini")) << c.what;
+        EXPECT_EQ(c.oldAfter, machine.Read(W + "\\BR32WIN.OLD")) << c.what;
+        EXPECT_EQ(c.newAfter, machine.Read(W + "\\BR32WIN.NEW")) << c.what;
+        if (*c.marks) {  // the marks stay with the file
+            EXPECT_EQ(c.marks[0] == 'R' ? 0x01u : c.marks[0] == 'H' ? 0x02u : 0x04u,
+                      GetFileAttributesA((W + "\\wininit.ini").c_str()) & 0x07u) << c.what;
+        }
+        EXPECT_EQ("", SimOpenHandles()) << c.what;
+    }
 }
 
 }  // namespace

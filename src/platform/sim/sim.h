@@ -63,6 +63,16 @@ std::string SimFormatCalls(const std::vector<SimCall> &calls);
 void SimFailCall(const std::string &name, int occurrence, long error);
 void SimClearFaults();
 
+// ---------------------------------------------------------- interruptions
+// Runs action right after the n-th recorded call (1-based, counted as the
+// faults count), once; until the machine is unloaded. With
+// SimStopProcess, the run ends there as at a power cut: the process exits
+// with SIM_STOPPED, the drives' files as the calls left them, nothing
+// saved. machine.ini's StopAfterCall=N does the same for a whole run.
+const int SIM_STOPPED = 86;
+void SimAfterCall(long n, void (*action)());
+void SimStopProcess();
+
 // ------------------------------------------------------ registry for tests
 // Full key paths under a root name, e.g.
 // "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000"; aliases resolve.

@@ -73,6 +73,11 @@ int FileIoTruncate(FILEIO *file, unsigned long size)
     return SetEndOfFile(h) ? 0 : -1;
 }
 
+int FileIoFlush(FILEIO *file)
+{
+    return FlushFileBuffers(HandleOf(file)) ? 0 : -1;
+}
+
 int FileIoClose(FILEIO *file)
 {
     return CloseHandle(HandleOf(file)) ? 0 : -1;

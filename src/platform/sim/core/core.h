@@ -25,6 +25,7 @@ struct SimSettings {
     bool systemDirFails = false;
     bool windowsDirFails = false;
     bool moreDataPartial = false;          // see RegQueryValueExA
+    long stopAfterCall = 0;                // the run ends after this call (0: never)
     std::map<std::string, std::string> attributes;  // folded path -> "RHS"
     std::set<std::string> busy;                     // folded paths
 };

@@ -7,6 +7,7 @@
 // in a run, so an entry is one small vector and nothing else.
 #include <cstdio>
 #include <map>
+#include <unistd.h>
 
 #include "core/core.h"
 #include "sim.h"
@@ -24,6 +25,8 @@ std::map<std::string, int> g_callCounts;
 std::vector<Fault> g_faults;
 long g_lastError = 0;
 int g_restarts = 0;
+long g_actionAt = 0;
+void (*g_action)() = nullptr;
 
 // Printable form of a recorded argument: control bytes escaped, so that
 // written lines show their CR LF.
@@ -66,6 +69,23 @@ void SimRecord(const char *name, const std::vector<std::string> &args, long resu
     if (!SimMachine().loaded)
         return;
     g_calls.push_back(SimCall{name, args, result});
+    if (g_action && (long)g_calls.size() == g_actionAt) {
+        void (*action)() = g_action;
+        g_action = nullptr;
+        action();
+    }
+}
+
+void SimAfterCall(long n, void (*action)())
+{
+    g_actionAt = n;
+    g_action = n > 0 ? action : nullptr;
+}
+
+void SimStopProcess()
+{
+    std::fflush(nullptr);
+    _exit(SIM_STOPPED);
 }
 
 std::string SimArgText(const char *text)
@@ -181,4 +201,5 @@ void SimResetRecord()
     SimClearFaults();
     g_lastError = 0;
     g_restarts = 0;
+    g_action = nullptr;
 }

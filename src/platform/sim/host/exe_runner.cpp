@@ -363,6 +363,10 @@ const Service g_services[] = {
              return 0xFFFFFFFF;
          return size < 0 ? 0xFFFFFFFF : (uint32_t)size;
      }},
+    {"kernel32.dll", "FlushFileBuffers", 1, [](Runner &r, const uint32_t *a) -> uint32_t {
+         GuestFile *f = r.File(a[0]);
+         return Bool(f && FileIoFlush(f->file) == 0);
+     }},
     {"kernel32.dll", "CloseHandle", 1, [](Runner &r, const uint32_t *a) -> uint32_t {
          GuestFile *f = r.File(a[0]);
          if (!f)

@@ -6,6 +6,7 @@
 // silently as a machine that does not fail.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -102,6 +103,15 @@ bool SetMachineKey(const std::string &key, const std::string &value, SimSettings
             return false;
         }
         s->moreDataPartial = (v == "PARTIAL");
+        return true;
+    }
+    if (k == "STOPAFTERCALL") {
+        char *end = nullptr;
+        s->stopAfterCall = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end || s->stopAfterCall < 0) {
+            *why = "StopAfterCall is a call number, 0 for none: " + value;
+            return false;
+        }
         return true;
     }
     bool *flag = nullptr;
@@ -228,6 +238,8 @@ bool SimLoadMachine(const std::string &dir, std::string *error)
     SimMachine() = settings;
     SimMachine().loaded = true;
     SimResetRecord();
+    if (settings.stopAfterCall > 0)
+        SimAfterCall(settings.stopAfterCall, SimStopProcess);
     return true;
 }
 
