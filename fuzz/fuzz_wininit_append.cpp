@@ -24,7 +24,7 @@ std::string LineBytes(const std::string &line)
     return out + "\r\n";
 }
 
-// Whether the last line that starts, after blanks, with '[' starts with
+// Whether the last line that starts, after blanks (CR among them), with '[' starts with
 // "[rename]" in any case; false when there is no such line. *insertAt: the
 // start of the first header line after the first [rename] one, or npos.
 bool LastSectionIsRename(const std::string &text, size_t *insertAt)
@@ -34,7 +34,7 @@ bool LastSectionIsRename(const std::string &text, size_t *insertAt)
     for (size_t start = 0; start <= text.size();) {
         size_t end = text.find('\n', start);
         std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        size_t first = line.find_first_not_of(" \t");
+        size_t first = line.find_first_not_of(" \t\r");
         if (first != std::string::npos && line[first] == '[') {
             std::string name = line.substr(first, 8);
             for (char &c : name)

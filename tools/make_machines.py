@@ -603,13 +603,14 @@ WININIT_TEXTS = [
 
 class Generated:
     """One generated machine: build, the layer both sides hold, WIN.INI,
-    WININIT.INI, the "Programs" value, read-only files."""
+    WININIT.INI, the "Programs" value, read-only and hidden files."""
 
     def __init__(self, seed, mode):
         self.seed, self.mode, self.build = seed, mode, GEN_BUILDS[mode]
         self.layer = Layer(stays=True)
         self.folders = []      # empty folders
         self.read_only = []    # file paths
+        self.hidden = []       # file paths
         self.busy = []         # driver files in use while the program runs
         self.programs = None   # None: the value is missing
         self.win_ini = b""
@@ -778,7 +779,29 @@ def generated_machine(seed, mode=None):
         name = path.rsplit("\\", 1)[-1]
         if name in DRIVER_FILES and path not in g.read_only and rng.random() < 0.01:
             g.busy.append(path)
+    wininit_leftovers(rng, g)
     return g
+
+
+def wininit_leftovers(rng, g):
+    """What an earlier run, an interruption or the user left around
+    WININIT.INI: a stale copy of ours beside it (or in its place), a
+    read-only mark, a lone CR before a header. Drawn after all else."""
+    ini, old, new = (GEN_WINDOWS + "\\" + n for n in ("wininit.ini", "BR32WIN.OLD", "BR32WIN.NEW"))
+    draw = rng.random()
+    if draw < 0.04:
+        # Beside WININIT.INI: the old text of a swap made; in its place: the
+        # file as it was when a run stopped between its two moves.
+        g.layer.file(old, rng.choice(WININIT_TEXTS[2:]))
+    elif draw < 0.07:
+        g.layer.file(new, b"[rename]\r\nNUL=C:\\windows\\system\\BR32TN16.DLL\r\n")
+    elif draw < 0.10 and g.wininit is not None:
+        g.hidden.append(ini)
+    elif draw < 0.14:
+        g.wininit = b"[rename]\r\nNUL=C:\\windows\\temp\\vecchio.tmp\r\n\r[Settings]\r\nAuto=1\r\n"
+    if b"vecchio.tmp" in b"".join(d for p, d, _ in g.layer.files if p.lower() == old.lower()) + (g.wininit or b""):
+        g.layer.file(GEN_WINDOWS + "\\temp\\vecchio.tmp", b"vecchio")
+        g.layer.file(GEN_WINDOWS + "\\temp\\altro.tmp", b"altro")
 
 
 def write_generated(folder, g):
@@ -788,7 +811,8 @@ def write_generated(folder, g):
     write_bytes(os.path.join(folder, "machine.ini"), crlf(
         "[Machine]\nBuild=0x%08X\nWindowsDir=%s\nSystemDir=%s\nCurrentDir=C:\\\n"
         % (g.build, GEN_WINDOWS, GEN_SYSTEM) + "".join("[Busy]\n%s\n" % p for p in g.busy[:1])
-        + "".join("%s\n" % p for p in g.busy[1:])))
+        + "".join("%s\n" % p for p in g.busy[1:])
+        + "".join("[Attributes]\n%s=H\n" % p for p in g.hidden)))
     shell = Layer(stays=True)
     shell.key(*SHELL_FOLDERS_KEY, *([sz("Programs", g.programs)] if g.programs else []))
     write_bytes(os.path.join(folder, "registry.reg"), regedit4([shell, g.layer], WIN9X_STORAGE))
@@ -806,6 +830,9 @@ def write_tree(top, g, place):
         write_bytes(place(top, path), data)
     for path in g.read_only:
         os.chmod(place(top, path), 0o444)
+    # Where Wine keeps the DOS marks that a Unix file cannot hold.
+    for path in g.hidden:
+        os.setxattr(place(top, path), "user.DOSATTRIB", b"0x2")
 
 
 # ------------------------------------------------------------ the writers

@@ -65,6 +65,7 @@ SCENARIOS = {
     "ok_yes_pending": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "pending"),
     "ok_yes_sections": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "sections"),
     "ok_yes_busy": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "busy"),
+    "ok_yes_stale": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "stale"),
     "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", None),
     "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", None),
     "welcome_closebox": ([(WELCOME, "closebox"), (CANCELLED, "click 1")], "--welcome close",
@@ -76,11 +77,14 @@ SCENARIOS = {
 # WININIT.INI before the run, and the file its line names: another program's
 # deletion pending, its last line without a line end, then the 0x1A that old
 # editors leave; or that line's section followed by another one, as a driver
-# installation waiting for the restart leaves it. "busy": BR32SHEL.DLL held
-# open during the removal, as Explorer holds a shell extension.
+# installation waiting for the restart leaves it; "stale": the same beside
+# the BR32WIN.OLD that an earlier run left. "busy": BR32SHEL.DLL held open
+# during the removal, as Explorer holds a shell extension.
+SECTIONS = b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n"
 SAMPLE_VARIANTS = {
     "pending": b"[rename]\r\nNUL=C:\\OLD.TMP\x1a",
-    "sections": b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n",
+    "sections": SECTIONS,
+    "stale": SECTIONS,
     "busy": None,
 }
 MODES = ["win98", "win95", "winxp"]
@@ -91,7 +95,17 @@ SHOWN = 48  # bytes of a file shown in a report
 # This Wine does not look in fonts-wine's folder: without these the close box
 # draws as the letter "r" and the texts in a fallback face.
 FONTS = ["/usr/share/wine/fonts/" + f for f in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf")]
-DIALOG_TIMEOUT_MS, EXIT_TIMEOUT_S, RESTART_TIMEOUT_S = 20000, 30, 30
+# Bounds on waits for events (each wait ends at its event; a bound reached
+# says what it waited for and what it saw). Far above what each takes on a
+# loaded machine: a Wine process starts in some 1 to 20 s, a dialog shows
+# within seconds of its cause, the restart steps take a few seconds.
+DIALOG_TIMEOUT_MS = 180000  # WINDRIVE.EXE's wait for a dialog
+READY_TIMEOUT_S = 180       # a WINDRIVE.EXE process looking for its dialog
+EXIT_TIMEOUT_S = 180        # the program's end after the last answer
+WATCHER_TIMEOUT_S = 60      # the bar's watcher's end once the program ended
+RESTART_TIMEOUT_S = 180     # the restart steps through WININIT.INI
+# Lines WINDRIVE.EXE prints of its own wait (windrive.cpp), not its output.
+STATUS_LINES = re.compile(rb"^(waiting|found|held)\r?\n", re.M)
 # Debian's two loaders (the wine command takes the 32-bit one whenever it is
 # installed, even where it cannot run), and what each path runs.
 LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
@@ -117,6 +131,8 @@ def sample_machine(mode, variant):
     elif variant:
         g.wininit = SAMPLE_VARIANTS[variant]
         g.layer.file("C:\\OLD.TMP", b"old\r\n")
+        if variant == "stale":
+            g.layer.file(mm.GEN_WINDOWS + "\\BR32WIN.OLD", b"[rename]\r\n")
     return g
 
 
@@ -264,7 +280,7 @@ def run_sim(g, folder, program, options, cancel):
              mm.host_path(folder, mm.GEN_WINDOWS + "\\WIN.INI")]
     data, before = [file_bytes(p) for p in saved], tree_names(os.path.join(folder, "drives", "C"))
     start = sim_form(g, folder, before)
-    code = subprocess.run([program, folder] + options, capture_output=True, timeout=60).returncode
+    code = subprocess.run([program, folder] + options, capture_output=True, timeout=300).returncode
     form = sim_form(g, folder, before)
     changed = compare(start, form, "before", "after") if cancel else []
     # What no call touched is saved as it was read, byte for byte.
@@ -321,15 +337,28 @@ def wine_form(g, run, before):
     return normal_form(g, keys, run.drive_c, before, WINE_OWN)
 
 
+class WineStartUp(Exception):
+    """Wine's own start-up failed, before the program had a part in it."""
+
+
+def start_wine(g, run):
+    """The session started and the machine put into the prefix: Wine's own
+    start-up, which is all that may be tried again (run_case)."""
+    try:
+        run.start_session()
+        run.wine(run.args.windrive, "regload", input=wine_script(g).encode("cp1252"))
+    except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
+        raise WineStartUp(str(e).strip()[-300:]) from e
+    # After the session's start, which works through WININIT.INI itself.
+    mm.write_tree(run.drive_c, g, unix_path)
+    Path(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
+
+
 def run_wine(g, run, steps, restart):
     """The prefix's normal form after the run, driven through steps. A
     cancelled run needs no form of its own from before: the simulated
     machine's is the same, and its after must be Wine's."""
-    run.start_session()
-    run.wine(run.args.windrive, "regload", input=wine_script(g).encode("cp1252"))
-    # After the session's start, which works through WININIT.INI itself.
-    mm.write_tree(run.drive_c, g, unix_path)
-    Path(unix_path(run.drive_c, mm.GEN_WINDOWS + "\\win.ini")).write_bytes(g.win_ini)
+    start_wine(g, run)
     before = tree_names(run.drive_c, WINE_OWN)
     run.wininit_before = g.wininit
     for path in g.busy:
@@ -416,17 +445,27 @@ def run_case(args, name, g, scenario, base, display):
     g.layer.files = [(p, program if p.lower() == PROGRAM else d, s) for p, d, s in g.layer.files]
     sim, changed = run_sim(g, os.path.join(folder, "sim"), args.sim, options.split(), cancel)
     problems = ["cancelled, sim changed " + line for line in changed]
-    run = Run(args, base, folder, display)
-    try:
-        wine = run_wine(g, run, steps, "--restart yes" in options)
-        for _, _, how in WINE_DIFFERENCES:
-            if callable(how):
-                how(sim, wine)
-        problems += compare(sim, wine) + check_run(run, g.mode, "--restart yes" in options)
-    except Exception as e:  # noqa: BLE001 (one run fails, the rest go on)
-        problems.append("wine: %s: %s" % (type(e).__name__, e))
-    finally:
-        run.finish()
+    # A second try only where Wine's own start-up failed, never for what the
+    # program did.
+    for attempt in (1, 2):
+        run = Run(args, base, os.path.join(folder, "wine-%d" % attempt), display)
+        try:
+            wine = run_wine(g, run, steps, "--restart yes" in options)
+            for _, _, how in WINE_DIFFERENCES:
+                if callable(how):
+                    how(sim, wine)
+            problems += compare(sim, wine) + check_run(run, g.mode, "--restart yes" in options)
+        except WineStartUp as e:
+            if attempt == 1:
+                print("        %s: Wine's start-up failed, before the program ran; trying again: %s"
+                      % (name, e), flush=True)
+                continue
+            problems.append("wine: its start-up failed twice: %s" % e)
+        except Exception as e:  # noqa: BLE001 (one run fails, the rest go on)
+            problems.append("wine: %s: %s" % (type(e).__name__, e))
+        finally:
+            run.finish()
+        break
     print("%-5s %-26s %5.1f s" % ("FAIL" if problems else "ok", name, time.monotonic() - started),
           flush=True)
     if problems:
@@ -582,19 +621,37 @@ def run_all(args, cases, summary):
     missing = [t for t in ("wineserver", "Xvfb", "xdotool", "import") if not shutil.which(t)]
     missing += [p for p in [LOADERS[args.arch], args.exe, args.windrive, args.sim] + FONTS
                 if not os.path.isfile(p)]
-    xvfb = None if missing else subprocess.Popen(
-        ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    display = xvfb and ":" + xvfb.stdout.readline().strip().decode()
+    xvfb = display = None
+    # The X server and the clean prefix are Wine's start-up: each is tried
+    # a second time if the first fails, and the log says so.
+    for attempt in ((1, 2) if not missing else ()):
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        display = ":" + xvfb.stdout.readline().strip().decode()
+        if display != ":":
+            break
+        xvfb.kill()
+        xvfb.wait()
+        if attempt == 1:
+            print("Xvfb gave no display; trying again", flush=True)
     if display in (None, ":"):
         print("cannot run, missing: %s" % (" ".join(missing) or "Xvfb's display"))
         return 1 if os.environ.get("CI") == "true" else 77
     try:
         os.makedirs(os.path.join(args.work, "shots"), exist_ok=True)
-        try:
-            base = base_prefix(args.work, display, args.arch)
-        except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
-            print("cannot run, no %s prefix: %s" % (args.arch, str(e).strip()[-300:]))
+        base = None
+        for attempt in (1, 2):
+            try:
+                base = base_prefix(args.work, display, args.arch)
+                break
+            except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
+                why = str(e).strip()[-300:]
+                if attempt == 1:
+                    print("the clean %s prefix could not be made; trying again: %s" % (args.arch, why),
+                          flush=True)
+        if base is None:
+            print("cannot run, no %s prefix: %s" % (args.arch, why))
             return 1 if os.environ.get("CI") == "true" else 77
         passed = sum(run_case(args, *case, base, display) for case in cases)
     finally:
@@ -609,7 +666,8 @@ class Run(Wine):
 
     def __init__(self, args, base, folder, display):
         super().__init__(os.path.join(folder, "prefix"), display, args.arch)
-        self.args, self.name = args, os.path.basename(folder)
+        # The case's name: screenshots are named after it, whatever the try.
+        self.args, self.name = args, os.path.basename(os.path.dirname(folder))
         self.logs = os.path.join(folder, "logs")
         os.makedirs(self.logs)
         shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
@@ -628,30 +686,40 @@ class Run(Wine):
 
     def windrive(self, command, *args, wait=False):
         args = [self.args.windrive, command] + list(args) + [str(DIALOG_TIMEOUT_MS)]
-        return self.wine(*args).stdout if wait else self.start(command, *args)
+        if wait:
+            return STATUS_LINES.sub(b"", self.wine(*args, timeout=DIALOG_TIMEOUT_MS / 1000 + 60).stdout)
+        return self.start(command, *args)
+
+    def output(self, proc, timeout, what):
+        """Its output once it ended, without WINDRIVE.EXE's status lines."""
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise RuntimeError("%s: not ended within %d s (it printed %r)"
+                               % (what, timeout, self.said(proc)[-300:])) from None
+        return STATUS_LINES.sub(b"", self.said(proc))
 
     @staticmethod
-    def output(proc, timeout):
-        """Its output once it ended (subprocess.TimeoutExpired if it does not)."""
-        proc.wait(timeout)
+    def said(proc):
         proc.log.seek(0)
         return proc.log.read()
 
+    def wait_for_line(self, proc, line, what):
+        """Until proc printed line (a line of its own), within READY_TIMEOUT_S."""
+        deadline = time.monotonic() + READY_TIMEOUT_S
+        while not re.search(rb"(?m)^%s\r?$" % line, self.said(proc)):
+            if proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("%s: WINDRIVE.EXE did not print %r %s (it printed %r)" % (
+                    what, line.decode(), "before it ended" if proc.poll() is not None
+                    else "within %d s" % READY_TIMEOUT_S, self.said(proc)[-300:]))
+            time.sleep(0.02)
+
     def hold(self, path, caption):
         """path opened without sharing until the dialog caption shows."""
-        proc = self.windrive("hold", path, caption)
-        deadline = time.monotonic() + 20
-        while True:
-            proc.log.seek(0)
-            said = proc.log.read()
-            if b"held" in said:
-                return
-            if proc.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("cannot hold %s: %r" % (path, said))
-            time.sleep(0.05)
+        self.wait_for_line(self.windrive("hold", path, caption), b"held", "holding " + path)
 
     def xdotool(self, *args, check=True):
-        return subprocess.run(["xdotool"] + list(args), env=self.env, timeout=20, check=check,
+        return subprocess.run(["xdotool"] + list(args), env=self.env, timeout=60, check=check,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
 
     def x_window(self, caption):
@@ -673,12 +741,21 @@ class Run(Wine):
 
     def watch(self, caption, action):
         """close-early: SC_CLOSE the moment the dialog shows; else its dump,
-        and for a progress bar (id 1008) its positions."""
+        and for a progress bar (id 1008) its positions. Returns once each
+        process it started is looking for the dialog: the progress dialog
+        lives for a second or so, and a Wine process under load may take
+        longer than that to start."""
+        started = []
         if action == "close-early":
-            return self.windrive("close", caption)
-        if action == "watch":
-            self.bar = self.windrive("watchbar", caption, "1008")
-        return self.windrive("dump", caption)
+            started.append(self.windrive("close", caption))
+        else:
+            if action == "watch":
+                self.bar = self.windrive("watchbar", caption, "1008")
+                started.append(self.bar)
+            started.append(self.windrive("dump", caption))
+        for proc in started:
+            self.wait_for_line(proc, b"waiting", "the watcher of %r" % caption)
+        return started[-1]
 
     def drive(self, steps):
         """The program through the steps (caption, action): its exit code
@@ -688,7 +765,7 @@ class Run(Wine):
         program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
                              WINEDEBUG="-all,+advapi,+security")
         for i, (caption, action) in enumerate(steps):
-            seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 5)
+            seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 60, "step %d's dialog %r" % (i + 1, caption))
             if watcher.returncode != 0:
                 raise RuntimeError("step %d: no dialog %r (%r)" % (i + 1, caption, seen))
             if action != "close-early":
@@ -696,23 +773,31 @@ class Run(Wine):
                 window = self.x_window(caption)
                 if window:
                     shot = "%s/shots/%s-%s.png" % (self.args.work, self.name, DIALOGS[caption][0])
-                    subprocess.run(["import", "-window", window, shot], env=self.env, timeout=20,
+                    subprocess.run(["import", "-window", window, shot], env=self.env, timeout=60,
                                    stderr=subprocess.DEVNULL)
             if i + 1 < len(steps):
                 watcher = self.watch(*steps[i + 1])
             self.answer(caption, action)
-        trace = self.output(program, EXIT_TIMEOUT_S)
+        trace = self.output(program, EXIT_TIMEOUT_S, "the program after the last answer")
         if self.bar:
-            self.positions = [int(p) for p in self.output(self.bar, 10).split()]
+            # Once the program has ended its bar is gone: a watcher that
+            # found the bar ends at once; one that never found it never will.
+            if not re.search(rb"(?m)^found\r?$", self.said(self.bar)):
+                raise RuntimeError("the progress watcher never saw the dialog (it printed %r)"
+                                   % self.said(self.bar)[-300:])
+            self.positions = [int(p) for p in self.output(
+                self.bar, WATCHER_TIMEOUT_S, "the progress watcher after the program ended").split()]
         self.code, self.trace = program.returncode, trace.decode(errors="replace")
 
     def wait_for_restart(self):
         """Wine's restart steps run at once, in a process of their own: until
         they have worked through WININIT.INI, their last step that counts."""
         deadline = time.monotonic() + RESTART_TIMEOUT_S
-        while os.path.exists(unix_path(self.drive_c, mm.GEN_WINDOWS + "\\wininit.ini")):
+        ini = unix_path(self.drive_c, mm.GEN_WINDOWS + "\\wininit.ini")
+        while os.path.exists(ini):
             if time.monotonic() > deadline:
-                raise RuntimeError("the restart steps did not end")
+                raise RuntimeError("the restart steps had not renamed WININIT.INI within %d s "
+                                   "(it holds %r)" % (RESTART_TIMEOUT_S, file_bytes(ini)[:200]))
             time.sleep(0.05)
 
     def finish(self):

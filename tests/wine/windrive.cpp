@@ -4,7 +4,10 @@
 // new Wine process takes longer to start than the progress dialog lives, so
 // the suite starts it before the program and lets it poll.
 //
-// Commands (TIMEOUT in ms; exit 0 done, 1 failed or timed out, 3 usage):
+// Commands (TIMEOUT in ms; exit 0 done, 1 failed or timed out, 3 usage).
+// Each command that waits for a dialog prints "waiting" once it looks for
+// it and "found" when it has it, each on a line of its own, before its
+// output:
 //   click CAPTION ID TIMEOUT     BM_CLICK posted to the button
 //   close CAPTION TIMEOUT        the close box's command, SC_CLOSE
 //   closebox CAPTION TIMEOUT     prints "x y", a screen point that the
@@ -37,13 +40,25 @@
 
 namespace {
 
+void Say(const char *line)
+{
+    printf("%s\n", line);
+    fflush(stdout);
+}
+
+// Says "waiting" once it has looked for the dialog the first time, so that
+// the suite acts only once it is looking, and "found" when it shows.
 HWND WaitDialog(const char *caption, DWORD timeout)
 {
     DWORD start = GetTickCount();
-    for (;;) {
+    for (BOOL first = TRUE;; first = FALSE) {
         HWND hwnd = FindWindowA("#32770", caption);
-        if (hwnd && IsWindowVisible(hwnd))
+        if (first)
+            Say("waiting");
+        if (hwnd && IsWindowVisible(hwnd)) {
+            Say("found");
             return hwnd;
+        }
         if (GetTickCount() - start >= timeout)
             return NULL;
         Sleep(5);
@@ -202,8 +217,7 @@ int Hold(const char *path, const char *caption, DWORD timeout)
         fprintf(stderr, "windrive: cannot hold %s (error %lu)\n", path, (unsigned long)GetLastError());
         return 1;
     }
-    printf("held\n");
-    fflush(stdout);
+    Say("held");
     HWND hwnd = WaitDialog(caption, timeout);
     CloseHandle(file);
     return hwnd ? 0 : 1;
