@@ -15,19 +15,23 @@ target_include_directories(br32unin PRIVATE ${BR_INCLUDES})
 # which is built for the Pentium Pro too: the program needs none of it.
 # The x86_64 build (win64 preset, for the Wine suite only) takes none of
 # these, and its entry point's name has no leading underscore.
+#
+# The code is made at link time (-flto), over the whole program at once: our
+# own functions then pass arguments as the compiler finds best, while every
+# call into Windows keeps its declared convention. So the flags that shape
+# the code go to the link as well as to the compiler.
+set(BR_CODE_FLAGS -Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -fno-threadsafe-statics -ffreestanding -fno-stack-protector -fno-builtin
+  -fomit-frame-pointer -ffunction-sections)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(BR_ENTRY WinMainCRTStartup)
 else()
   set(BR_ENTRY _WinMainCRTStartup)
-  target_compile_options(br32unin PRIVATE
-    -march=i386 -mtune=i486 -mgeneral-regs-only -mpreferred-stack-boundary=2)
+  list(APPEND BR_CODE_FLAGS -march=i386 -mtune=i486 -mgeneral-regs-only -mpreferred-stack-boundary=2)
 endif()
-target_compile_options(br32unin PRIVATE
-  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
-  -ffreestanding -fno-stack-protector -fno-builtin
-  -fno-ident -fomit-frame-pointer -ffunction-sections)
+target_compile_options(br32unin PRIVATE ${BR_CODE_FLAGS} -fno-ident)
 target_link_options(br32unin PRIVATE
-  -nostdlib -s
+  ${BR_CODE_FLAGS} -nostdlib -s
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,-e,${BR_ENTRY} -Wl,--gc-sections
   # An executable loads at its preferred base (Windows 95 never moves one),

@@ -39,6 +39,7 @@ SYSTEM = WINDOWS + "\\SYSTEM"
 PROGRAMS = WINDOWS + "\\Start Menu\\Programs"
 
 PRINT = "System\\CurrentControlSet\\control\\Print"
+CHANGED = "changed"  # Layer items that stay with another value
 MENU_ORDER = ("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder"
               "\\Start Menu\\&Programs")
 SHELL_FOLDERS = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
@@ -73,7 +74,8 @@ class Layer:
 
     Every item says whether it stays after a run of the uninstaller: the
     decoys all stay, and so do a few things the installation leaves that
-    the uninstaller does not remove."""
+    the uninstaller does not remove. CHANGED: it stays with another value
+    (the default printer's, which named the removed printer)."""
 
     def __init__(self, stays):
         self.stays = stays
@@ -229,10 +231,11 @@ def driver_installation(build):
     p.key("HKLM", "Security\\Access\\PRINT\\" + DRIVER,
           dword("*", 0x000000B7), dword("Flags", 0), stays=gated)
 
-    # WIN.INI: the printer is the default printer, on LPT1, with three
-    # per-port sections of settings.
-    # The default-printer line is not the uninstaller's to remove.
-    p.ini("windows", ("device", DRIVER + ",BR32jp,LPT1:"), stays=True)
+    # The printer is the default printer, in WIN.INI and in the registry:
+    # both then name the first printer left.
+    p.key("HKCC", PRINT + "\\Printers", sz("Default", DRIVER), stays=CHANGED)
+    # WIN.INI: the default, the printer on LPT1, three per-port sections.
+    p.ini("windows", ("device", DRIVER + ",BR32jp,LPT1:"), stays=CHANGED)
     p.ini("Devices", (DRIVER, "BR32jp,LPT1:"))
     p.ini("PrinterPorts", (DRIVER, "BR32jp,LPT1:,15,45"))
     p.ini(DRIVER + "-LPT1", ("Orientation", "1"), ("PaperSize", "9"), ("Quality", "360"))
@@ -377,7 +380,7 @@ def base_system(build, version_text):
     p.key("HKLM", "Enum\\LPTENUM",)
     p.key("HKLM", "System\\CurrentControlSet\\Services\\Class\\Display\\0000",
           sz("DriverDesc", "Scheda video standard (VGA)"))
-    p.key("HKLM", PRINT, sz("Default", OTHER))
+    p.key("HKLM", PRINT,)
     p.key("HKLM", PRINT + "\\Environments\\Windows 4.0", sz("Directory", "CHICAGO"))
     p.key("HKLM", PRINT + "\\Environments\\Windows 4.0\\Print Processors\\WinPrint",
           sz("Driver", "WINPRINT.DLL"))
@@ -726,8 +729,9 @@ def generated_machine(seed, mode=None):
     # Keys: the installation's and the decoys', some left out, some grown.
     numbered = tuple(b.lower() + "\\" for b in INSTANCE_BASES)
     for source, keep in ((driver_installation(g.build), 0.8), (decoys(g.build), 0.9)):
-        for root, path, values, _ in source.keys:
-            if path.lower().startswith(numbered) or rng.random() > keep:
+        for root, path, values, stays in source.keys:
+            # The default printer is drawn last of all (default_printer).
+            if stays == CHANGED or path.lower().startswith(numbered) or rng.random() > keep:
                 continue
             layer.key(root, path, *values)
             if rng.random() < 0.25:
@@ -780,7 +784,25 @@ def generated_machine(seed, mode=None):
         if name in DRIVER_FILES and path not in g.read_only and rng.random() < 0.01:
             g.busy.append(path)
     wininit_leftovers(rng, g)
+    default_printer(rng, g)
     return g
+
+
+def default_printer(rng, g):
+    """WIN.INI's device= and the registry's Default value: ours as
+    installed, another printer's, none, ours in other letters, or a name
+    that begins with ours; now and then the two disagree. Drawn after all
+    else, so that a seed keeps the machine it drew before."""
+    ours = DRIVER + ",BR32jp,LPT1:"
+    device, default = rng.choice([
+        (ours, DRIVER), (ours, DRIVER), (ours, DRIVER), (ours, None), (ours, OTHER),
+        (OTHER + ",OSJET4,LPT2:", OTHER), (None, None), (None, DRIVER),
+        (DRIVER.upper() + ",BR32jp,LPT1:", DRIVER.lower()), (DRIVER.lower(), DRIVER),
+        (DRIVER + " Plus,BR32jp,LPT1:", DRIVER + " Plus")])
+    line = b"device=" + ours.encode("cp1252")
+    g.win_ini = g.win_ini.replace(line + b"\r\n", b"").replace(line + b"\n", b"").replace(line, b"") \
+        if device is None else g.win_ini.replace(line, b"device=" + device.encode("cp1252"))
+    g.layer.key("HKCC", PRINT + "\\Printers", *([sz("Default", default)] if default else []))
 
 
 def wininit_leftovers(rng, g):
@@ -872,13 +894,17 @@ def emit_listing(path, name):
     tests: a line "KIND ROLE AFTER_RUN ITEM" for each registry key (ROOT\\path
     under the registry's own root names), WIN.INI entry ([section] key),
     file and the group folder; ROLE is driver or decoy, AFTER_RUN gone or
-    kept."""
+    kept; and "value ROLE changed ROOT\\path "NAME"" for a value that
+    stays with another text, which "win_ini ROLE changed" says of a key."""
     _, installation, decoy = machine(name)
     lines = ["folder driver gone %s\\%s" % (PROGRAMS, PRODUCT)]
     for role, layer in (("driver", installation), ("decoy", decoy)):
-        after = lambda stays: "kept" if stays else "gone"  # noqa: E731
+        after = lambda stays: stays if stays == CHANGED else "kept" if stays else "gone"  # noqa: E731
         lines += ["registry %s %s %s\\%s" % (role, after(stays), ROOT_NAMES[root], key)
-                  for root, key, _, stays in layer.keys]
+                  for root, key, _, stays in layer.keys if stays != CHANGED]
+        lines += ["value %s %s %s\\%s \"%s\"" % (role, CHANGED, ROOT_NAMES[root], key, name)
+                  for root, key, values, stays in layer.keys if stays == CHANGED
+                  for name, _, _ in values]
         lines += ["win_ini %s %s [%s]%s" % (role, after(stays), section,
                                             "" if key is None else " " + key)
                   for section, key, _, stays in layer.profile]

@@ -34,6 +34,15 @@ BOOL BuildGateOpen(const OSVERSIONINFOA &version);
 // with its NUL; returns FALSE (and leaves dst alone) when it would not.
 BOOL AppendText(char *dst, int size, const char *text);
 
+// Whether text equals name, letters compared without regard to case as
+// the profile and the registry compare names (name is ASCII).
+BOOL SameName(const char *text, const char *name);
+
+inline char LowerAscii(int c)
+{
+    return (char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
 // Copies text into dst when it fits; returns FALSE otherwise.
 BOOL CopyText(char *dst, int size, const char *text);
 
@@ -65,7 +74,8 @@ void ScanDeviceInstances();
 // would not fit.
 BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, int number);
 
-// Removes the printer's WIN.INI keys and per-port sections.
+// Removes the printer's WIN.INI keys and per-port sections; a default
+// printer that named it names the first printer left, or none.
 void RemoveProfileEntries();
 
 // Deletes the Start-menu shortcuts and their folder.

@@ -37,11 +37,6 @@ struct IniState {
     long size;           // bytes read
 };
 
-inline char LowerAscii(int c)
-{
-    return (char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-}
-
 // Reads the text once, a byte at a time, keeping only the state of the line
 // being read: a file of any size needs no more memory. A section header is
 // a line whose first byte after blanks (space, tab, CR) is '['; it is

@@ -25,3 +25,12 @@ BOOL ComposePath(char *path, const char *directory, const char *name)
     return CopyText(path, TEXT_SIZE, directory) && AppendText(path, TEXT_SIZE, "\\") &&
            AppendText(path, TEXT_SIZE, name);
 }
+
+BOOL SameName(const char *text, const char *name)
+{
+    for (; *name; text++, name++) {
+        if (LowerAscii(*text) != LowerAscii(*name))
+            return FALSE;
+    }
+    return *text == 0;
+}

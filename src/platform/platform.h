@@ -82,6 +82,7 @@ struct WIN32_FIND_DATAA {
 #define HKEY_CURRENT_CONFIG ((HKEY)(INT_PTR)(LONG)0x80000005)
 
 #define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
 
 #define REG_NONE 0
 #define REG_SZ 1
@@ -118,6 +119,7 @@ struct WIN32_FIND_DATAA {
 
 #define WM_SETTEXT 0x000C
 #define WM_CLOSE 0x0010
+#define WM_WININICHANGE 0x001A
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
@@ -140,6 +142,9 @@ struct WIN32_FIND_DATAA {
 
 #define EWX_REBOOT 2
 
+#define HWND_BROADCAST ((HWND)(INT_PTR)0xFFFF)
+#define SMTO_ABORTIFHUNG 0x0002
+
 #define LOWORD(l) ((WORD)(((DWORD)(l)) & 0xFFFF))
 #define HIWORD(l) ((WORD)((((DWORD)(l)) >> 16) & 0xFFFF))
 #define MAKELONG(a, b) ((LONG)(((WORD)(a)) | (((DWORD)((WORD)(b))) << 16)))
@@ -158,6 +163,9 @@ PLATFORM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptio
 PLATFORM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
                                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 PLATFORM_API LONG WINAPI RegCloseKey(HKEY hKey);
+PLATFORM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                        const BYTE *lpData, DWORD cbData);
+PLATFORM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
 // System profile WIN.INI (kernel32)
 PLATFORM_API DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
@@ -196,6 +204,8 @@ PLATFORM_API HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 PLATFORM_API BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 PLATFORM_API LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 PLATFORM_API BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+PLATFORM_API LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
+                                                UINT fuFlags, UINT uTimeout, UINT_PTR *lpdwResult);
 PLATFORM_API UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse,
                                       TIMERPROC lpTimerFunc);
 PLATFORM_API BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);

@@ -117,7 +117,37 @@ struct RunResult {
     std::string report;              // SimFormatChanges
     std::vector<SimCall> calls;
     std::string openHandles;         // after the run
+    std::string defaultProblem;      // DefaultPrinterProblem
 };
+
+// A default printer, WIN.INI's device= or the registry's Default value,
+// that the run set to name a printer [Devices] does not list; "" when each
+// is as it was, gone, or names a listed printer.
+inline std::string DefaultPrinterProblem(const SimSnapshot &before, const SimSnapshot &after)
+{
+    auto device = [](const SimSnapshot &s) {
+        auto windows = s.profile.find("WINDOWS");
+        auto key = windows == s.profile.end() ? decltype(windows->second.keys.end())() : windows->second.keys.find("DEVICE");
+        return windows == s.profile.end() || key == windows->second.keys.end() ? std::string("<none>") : key->second.second;
+    };
+    auto regDefault = [](const SimSnapshot &s) {
+        auto key = s.keys.find(SimFold("HKEY_LOCAL_MACHINE\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers"));
+        auto value = key == s.keys.end() ? decltype(key->second.values.end())() : key->second.values.find("DEFAULT");
+        return key == s.keys.end() || value == key->second.values.end() ? std::string("<none>")
+                                                                          : std::string(value->second.data.c_str());
+    };
+    auto listed = [&](const std::string &name) {
+        auto devices = after.profile.find("DEVICES");
+        return devices != after.profile.end() && devices->second.keys.count(SimFold(name));
+    };
+    std::string problem, was = device(before), now = device(after);
+    if (now != was && now != "<none>" && !listed(now.substr(0, now.find(','))))
+        problem += "device=" + now + " names no printer of [Devices]\n";
+    was = regDefault(before), now = regDefault(after);
+    if (now != was && now != "<none>" && !listed(now))
+        problem += "the registry's Default " + now + " names no printer of [Devices]\n";
+    return problem;
+}
 
 // Loads dir, lets prepare set faults, runs RunUninstall and compares the
 // machine with before (by default, with itself before the run).
@@ -134,8 +164,10 @@ inline RunResult RunOn(const std::string &dir, const std::function<void()> &prep
     if (prepare)
         prepare();
     RunUninstall();
-    SimChanges changes = SimCompareSnapshots(before ? *before : taken, SimTakeSnapshot());
-    result = {Flatten(changes), SimFormatChanges(changes), SimCalls(), SimOpenHandles()};
+    SimSnapshot after = SimTakeSnapshot();
+    SimChanges changes = SimCompareSnapshots(before ? *before : taken, after);
+    result = {Flatten(changes), SimFormatChanges(changes), SimCalls(), SimOpenHandles(),
+              DefaultPrinterProblem(before ? *before : taken, after)};
     SimUnloadMachine();
     return result;
 }

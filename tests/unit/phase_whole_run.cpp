@@ -15,7 +15,7 @@ const std::string WININIT = "line+ C:\\WINDOWS\\wininit.ini ";
 // What a run on the sample changes, from what tools/make_machines.py lists
 // of it: the keys listed as gone where Windows 9x stores them, each subtree
 // by its top; a section all of whose entries go, as a whole; the driver
-// files that stay, in WININIT.INI.
+// files that stay, in WININIT.INI; the default printer's values, changed.
 std::vector<std::string> ListedChanges(const std::string &sample)
 {
     Machine scratch;
@@ -36,6 +36,10 @@ std::vector<std::string> ListedChanges(const std::string &sample)
             entries.insert(item);
         else if (after == "gone")
             items.insert(kind + "- " + item);
+        else if (after == "changed" && kind == "win_ini")
+            items.insert("inikey~ " + item);
+        else if (after == "changed" && SimRegCanonicalPath(item.substr(0, item.rfind(" \"")), &stored))
+            items.insert("value~ " + stored + item.substr(item.rfind(" \"")));
         else if (kind == "file" && role == "driver")
             items.insert(WININIT + "NUL=" + item);
     }

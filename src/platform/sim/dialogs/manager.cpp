@@ -176,7 +176,7 @@ std::string MessageText(UINT message)
         {PBM_SETRANGE, "PBM_SETRANGE"},   {PBM_SETPOS, "PBM_SETPOS"},
         {PBM_DELTAPOS, "PBM_DELTAPOS"},   {PBM_SETSTEP, "PBM_SETSTEP"},
         {PBM_STEPIT, "PBM_STEPIT"},       {PBM_SETRANGE32_, "PBM_SETRANGE32"},
-        {PBM_GETPOS_, "PBM_GETPOS"},
+        {PBM_GETPOS_, "PBM_GETPOS"},      {WM_WININICHANGE, "WM_WININICHANGE"},
     };
     for (const auto &n : names) {
         if (n.message == message)
@@ -512,6 +512,38 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         result = Deliver(index, Msg, wParam, lParam);
     }
     SimRecord("SendMessageA", {WindowText(hWnd), MessageText(Msg), SignedText(wParam), lParamText},
+              (long)result);
+    return result;
+}
+
+// A broadcast reaches no other window: the machine runs no other program.
+// It is recorded, with the section a WM_WININICHANGE names, and answered
+// as a broadcast that no window held up. To one of the dialogs' windows it
+// is SendMessageA.
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                                   UINT uTimeout, UINT_PTR *lpdwResult)
+{
+    long error;
+    LRESULT result = 0;
+    UINT_PTR answer = 0;
+    bool broadcast = hWnd == HWND_BROADCAST;
+    if (SimFault("SendMessageTimeoutA", &error)) {
+        SimSetLastError(error);
+    } else if (broadcast) {
+        result = 1;
+    } else if (LiveIndexOf(hWnd) < 0) {
+        SimSetLastError(SIM_ERROR_INVALID_WINDOW_HANDLE);
+    } else {
+        answer = (UINT_PTR)Deliver(LiveIndexOf(hWnd), Msg, wParam, lParam);
+        result = 1;
+    }
+    if (lpdwResult)
+        *lpdwResult = answer;
+    std::string lParamText =
+        Msg == WM_WININICHANGE || Msg == WM_SETTEXT ? SimArgText((const char *)lParam) : SimNumberText(lParam);
+    SimRecord("SendMessageTimeoutA",
+              {broadcast ? "HWND_BROADCAST" : WindowText(hWnd), MessageText(Msg), SignedText(wParam), lParamText,
+               SimNumberText(fuFlags), SimNumberText(uTimeout)},
               (long)result);
     return result;
 }

@@ -291,6 +291,20 @@ const Service g_services[] = {
              r.Write32(a[5], size, 6);
          return (uint32_t)result;
      }},
+    {"advapi32.dll", "RegSetValueExA", 6, [](Runner &r, const uint32_t *a) -> uint32_t {
+         std::string name;
+         std::vector<char> data;
+         if (!r.Str(a[1], &name, 2, true) || (a[4] && !r.In(a[4], &data, a[5], 5)))
+             return ERROR_INVALID_PARAMETER;
+         return (uint32_t)RegSetValueExA(Key(a[0]), OrNull(name, a[1]), a[2], a[3],
+                                         a[4] ? (const BYTE *)data.data() : nullptr, a[5]);
+     }},
+    {"advapi32.dll", "RegDeleteValueA", 2, [](Runner &r, const uint32_t *a) -> uint32_t {
+         std::string name;
+         if (!r.Str(a[1], &name, 2, true))
+             return ERROR_INVALID_PARAMETER;
+         return (uint32_t)RegDeleteValueA(Key(a[0]), OrNull(name, a[1]));
+     }},
     // comctl32
     {"comctl32.dll", "InitCommonControls", 0, [](Runner &, const uint32_t *) -> uint32_t {
          InitCommonControls();
@@ -543,6 +557,18 @@ const Service g_services[] = {
              return (uint32_t)SendMessageA(Window(a[0]), a[1], a[2], (LPARAM)text.c_str());
          }
          return (uint32_t)SendMessageA(Window(a[0]), a[1], (WPARAM)(int32_t)a[2], (LPARAM)(int32_t)a[3]);
+     }},
+    {"user32.dll", "SendMessageTimeoutA", 7, [](Runner &r, const uint32_t *a) -> uint32_t {
+         // Only the broadcast of a changed profile section: its lParam names it.
+         std::string section;
+         if (a[1] != WM_WININICHANGE || !r.Str(a[3], &section, 4) || (a[6] && !r.Check(a[6], 4, 7)))
+             return 0;
+         UINT_PTR answer = 0;
+         LRESULT result = SendMessageTimeoutA(a[0] == 0xFFFF ? HWND_BROADCAST : Window(a[0]), a[1],
+                                              (WPARAM)(int32_t)a[2], (LPARAM)section.c_str(), a[4], a[5], &answer);
+         if (a[6])
+             r.Write32(a[6], (uint32_t)answer, 7);
+         return (uint32_t)result;
      }},
     {"user32.dll", "PostMessageA", 4, [](Runner &, const uint32_t *a) {
          return Bool(PostMessageA(Window(a[0]), a[1], (WPARAM)(int32_t)a[2], (LPARAM)(int32_t)a[3]));

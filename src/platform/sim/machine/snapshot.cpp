@@ -37,6 +37,15 @@ std::string ValueText(const std::string &keyPath, const std::string &name)
     return keyPath + " " + (name.empty() ? std::string("@") : "\"" + name + "\"");
 }
 
+// item, noting what a string value that ends in its NUL now holds.
+std::string Holding(const std::string &item, const SimSnapshot::Value &value, SimChanges *changes)
+{
+    const std::string &data = value.data;
+    if (value.type == REG_SZ && !data.empty() && data.find('\0') == data.size() - 1)
+        changes->nowHolds[item] = "=\"" + data.substr(0, data.size() - 1) + "\"";
+    return item;
+}
+
 // The key's parent path in folded form ("" for a root).
 std::string ParentOf(const std::string &folded)
 {
@@ -99,11 +108,13 @@ void CompareRegistry(const SimSnapshot &before, const SimSnapshot &after, SimCha
                 changes->valuesRemoved.push_back(ValueText(key.second.path, value.second.name));
             else if (current->second.type != value.second.type ||
                      current->second.data != value.second.data)
-                changes->valuesChanged.push_back(ValueText(key.second.path, value.second.name));
+                changes->valuesChanged.push_back(Holding(ValueText(key.second.path, value.second.name),
+                                                         current->second, changes));
         }
         for (const auto &value : now->second.values) {
             if (!key.second.values.count(value.first))
-                changes->valuesAdded.push_back(ValueText(key.second.path, value.second.name));
+                changes->valuesAdded.push_back(
+                    Holding(ValueText(key.second.path, value.second.name), value.second, changes));
         }
     }
     for (const auto &key : after.keys) {
@@ -123,14 +134,18 @@ void CompareProfile(const SimSnapshot &before, const SimSnapshot &after, SimChan
         std::string prefix = "[" + section.second.name + "] ";
         for (const auto &key : section.second.keys) {
             auto current = now->second.keys.find(key.first);
-            if (current == now->second.keys.end())
+            if (current == now->second.keys.end()) {
                 changes->profileKeysRemoved.push_back(prefix + key.second.first);
-            else if (current->second.second != key.second.second)
+            } else if (current->second.second != key.second.second) {
                 changes->profileKeysChanged.push_back(prefix + key.second.first);
+                changes->nowHolds[prefix + key.second.first] = "=" + current->second.second;
+            }
         }
         for (const auto &key : now->second.keys) {
-            if (!section.second.keys.count(key.first))
+            if (!section.second.keys.count(key.first)) {
                 changes->profileKeysAdded.push_back(prefix + key.second.first);
+                changes->nowHolds[prefix + key.second.first] = "=" + key.second.second;
+            }
         }
     }
     for (const auto &section : after.profile) {
@@ -166,13 +181,15 @@ void CompareFiles(const SimSnapshot &before, const SimSnapshot &after, SimChange
 }
 
 void FormatList(std::string *out, const std::string &heading,
-                const std::vector<std::string> &items)
+                const std::vector<std::string> &items, const std::map<std::string, std::string> &holds = {})
 {
     if (items.empty())
         return;
     *out += heading + " (" + std::to_string(items.size()) + "):\n";
-    for (const std::string &item : items)
-        *out += "  " + item + "\n";
+    for (const std::string &item : items) {
+        auto now = holds.find(item);
+        *out += "  " + item + (now == holds.end() ? "" : now->second) + "\n";
+    }
 }
 
 }  // namespace
@@ -231,13 +248,13 @@ std::string SimFormatChanges(const SimChanges &changes)
     FormatList(&out, "Registry keys removed", changes.keysRemoved);
     FormatList(&out, "Registry keys added", changes.keysAdded);
     FormatList(&out, "Registry values removed", changes.valuesRemoved);
-    FormatList(&out, "Registry values added", changes.valuesAdded);
-    FormatList(&out, "Registry values changed", changes.valuesChanged);
+    FormatList(&out, "Registry values added", changes.valuesAdded, changes.nowHolds);
+    FormatList(&out, "Registry values changed", changes.valuesChanged, changes.nowHolds);
     FormatList(&out, "WIN.INI sections removed", changes.sectionsRemoved);
     FormatList(&out, "WIN.INI sections added", changes.sectionsAdded);
     FormatList(&out, "WIN.INI keys removed", changes.profileKeysRemoved);
-    FormatList(&out, "WIN.INI keys added", changes.profileKeysAdded);
-    FormatList(&out, "WIN.INI keys changed", changes.profileKeysChanged);
+    FormatList(&out, "WIN.INI keys added", changes.profileKeysAdded, changes.nowHolds);
+    FormatList(&out, "WIN.INI keys changed", changes.profileKeysChanged, changes.nowHolds);
     FormatList(&out, "Files deleted", changes.filesRemoved);
     FormatList(&out, "Folders deleted", changes.foldersRemoved);
     FormatList(&out, "Files added", changes.filesAdded);

@@ -71,6 +71,10 @@ struct SimChanges {
     // a new one), CR LF taken off; a first line that continues the file's
     // last line is shown as it was appended.
     std::vector<std::pair<std::string, std::vector<std::string>>> linesAppended;
+    // What a changed or added WIN.INI key or string value now holds, by its
+    // item above ("[windows] device" -> "=OSTRALIS Jet 400,OSJET4,LPT2:"):
+    // shown in the report after the item.
+    std::map<std::string, std::string> nowHolds;
 
     bool Empty() const;
 };

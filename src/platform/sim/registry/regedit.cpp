@@ -349,6 +349,15 @@ void SimRegForgetText()
     g_blocks.clear();
 }
 
+// Whether a key whose values changed is live anywhere below root.
+static bool EditedKeyBelow(const SimRegKey *root)
+{
+    for (const auto &child : root->subkeys)
+        if (!child->deleted && (child->valuesEdited || EditedKeyBelow(child.get())))
+            return true;
+    return false;
+}
+
 bool SimRegEditedText(std::string *text)
 {
     std::set<const SimRegKey *> owners;  // live keys with a block
@@ -359,8 +368,28 @@ bool SimRegEditedText(std::string *text)
         else
             owners.insert(block.key.get());
     }
-    if (!dropped)
+    bool edited = false, unowned = false;
+    for (int i = 0; i < SimRegRootCount(); i++)
+        edited = edited || EditedKeyBelow(SimRegRoot(i));
+    for (int i = 0; edited && i < SimRegRootCount(); i++) {
+        std::vector<const SimRegKey *> pending{SimRegRoot(i)};
+        while (!pending.empty()) {
+            const SimRegKey *key = pending.back();
+            pending.pop_back();
+            unowned = unowned || (key->valuesEdited && !owners.count(key) && key->parent);
+            for (const auto &child : key->subkeys)
+                if (!child->deleted)
+                    pending.push_back(child.get());
+        }
+    }
+    if (!dropped && !edited)
         return false;
+    // A changed key that owns no block of the text read (one that stood
+    // only in its subkeys' paths) has nowhere to go: the whole export.
+    if (unowned || g_blocks.empty()) {
+        *text = SimRegExport();
+        return true;
+    }
     // A live key without subkeys or a block of its own lost its subkeys to
     // a deletion: its bare line goes where the first of their blocks was.
     size_t firstEnd = g_read.find('\n');
@@ -391,8 +420,19 @@ bool SimRegEditedText(std::string *text)
     for (const Block &block : g_blocks) {
         for (; next < bare.size() && bare[next].first == block.start; next++)
             *text += bare[next].second;
-        if (!block.key->deleted)
+        if (block.key->deleted)
+            continue;
+        if (!block.key->valuesEdited) {
             text->append(g_read, block.start, block.end - block.start);
+            continue;
+        }
+        // The key's own header line as read, then its values as they are.
+        size_t header = g_read.find('\n', block.start);
+        header = header == std::string::npos || header >= block.end ? block.end : header + 1;
+        text->append(g_read, block.start, header - block.start);
+        for (const SimRegValue &value : block.key->values)
+            WriteValue(text, value);
+        *text += lineEnd;
     }
     return true;
 }

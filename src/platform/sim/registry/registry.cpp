@@ -334,6 +334,55 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
     return result;
 }
 
+// A value set or deleted through an open key; Windows 9x keeps no access
+// rights, so any handle may write.
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                           DWORD cbData)
+{
+    long result;
+    std::string data = lpData ? std::string((const char *)lpData, cbData) : "";
+    if (!SimFault("RegSetValueExA", &result)) {
+        SimRegKey *key;
+        if ((result = HandleKey(hKey, &key)) != ERROR_SUCCESS) {
+        } else if (Reserved || (!lpData && cbData)) {
+            result = ERROR_INVALID_PARAMETER;
+        } else {
+            SimRegValue value{lpValueName ? lpValueName : "", dwType, data};
+            if (SimRegValue *existing = SimRegFindValue(key, value.name))
+                *existing = value;
+            else
+                key->values.push_back(value);
+            key->valuesEdited = true;
+        }
+    }
+    SimRecord("RegSetValueExA",
+              {SimKeyText(hKey), SimArgText(lpValueName), SimNumberText(dwType), DataText((const BYTE *)data.data(), (DWORD)data.size()),
+               SimNumberText(cbData)},
+              result);
+    return result;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    long result;
+    if (!SimFault("RegDeleteValueA", &result)) {
+        SimRegKey *key;
+        if ((result = HandleKey(hKey, &key)) == ERROR_SUCCESS) {
+            std::string name = lpValueName ? lpValueName : "";
+            result = ERROR_FILE_NOT_FOUND;
+            for (size_t i = 0; i < key->values.size(); i++)
+                if (SimSameText(key->values[i].name, name)) {
+                    key->values.erase(key->values.begin() + (long)i);
+                    key->valuesEdited = true;
+                    result = ERROR_SUCCESS;
+                    break;
+                }
+        }
+    }
+    SimRecord("RegDeleteValueA", {SimKeyText(hKey), SimArgText(lpValueName)}, result);
+    return result;
+}
+
 // Only the Win32 layer enumerates (a key left behind by an NT-style
 // deletion); the shipped program run on this machine (--exe) reaches it.
 LONG WINAPI SimRegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)

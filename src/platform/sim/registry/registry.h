@@ -22,6 +22,7 @@ struct SimRegKey : std::enable_shared_from_this<SimRegKey> {
     std::vector<std::shared_ptr<SimRegKey>> subkeys;  // stored order
     std::map<std::string, SimRegKey *> index;          // folded name -> subkey
     std::vector<SimRegValue> values;                   // stored order
+    bool valuesEdited = false;  // a value was set or deleted since the load
     bool deleted = false;  // set on a whole subtree when it is deleted
     std::string deletedPath;
 };
@@ -54,8 +55,9 @@ std::string SimRegKeyPath(const SimRegKey *key);
 std::string SimRegExport();
 bool SimRegImport(const std::string &text, std::string *error);
 void SimRegForgetText();
-// The text read less the blocks of every key deleted since (see
-// regedit.cpp); false, with nothing filled, when no key was deleted.
+// The text read less the blocks of every key deleted since, and with the
+// value lines of every key whose values changed written anew (see
+// regedit.cpp); false, with nothing filled, when nothing changed.
 bool SimRegEditedText(std::string *text);
 
 // RegEnumKeyA, which only the Win32 layer calls.
