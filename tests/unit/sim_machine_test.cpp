@@ -141,7 +141,7 @@ TEST(SimSnapshot, NamesEachChangeOnceAtTheTopOfWhatWent)
     EXPECT_EQ("Registry keys removed (1):\n  HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001\n"
               "Registry values removed (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"Programs\"\n"
               "Registry values added (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"New\"\n"
-              "Registry values changed (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"Keep\"\n"
+              "Registry values changed (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"Keep\"=\"K\"\n"
               "Files changed (1):\n  C:\\WINDOWS\\WININIT.INI\n"
               "Lines appended to C:\\WINDOWS\\WININIT.INI (2):\n  NULL=C:\\A\n  NULL=C:\\B\n",
               SimFormatChanges(SimCompareSnapshots(before, SimTakeSnapshot())));

@@ -179,4 +179,34 @@ TEST(SimRegedit, SavingTakesOutTheBlocksOfTheDeletedKeysAndNothingElse)
     }
 }
 
+// A value set or deleted: only the changed key's value lines are written
+// anew, in its first block (a key given twice keeps its second header);
+// every other byte stays, and the file reads back as the registry.
+TEST(SimRegedit, SavingWritesAChangedKeysValuesAnew)
+{
+    std::string original;
+    for (const char *block : HAND_BLOCKS)
+        original += block;
+    MachineBuilder m;
+    m.Registry(original);
+    ASSERT_TRUE(m.Load());
+    HKEY txt, printer;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, ".txt", 0, KEY_SET_VALUE, &txt));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000", 0, KEY_SET_VALUE, &printer));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(txt, "New", 0, REG_SZ, (const BYTE *)"v", 2));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(printer, "flags"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(printer, "Flags")) << "deleted once";
+    RegCloseKey(txt);
+    RegCloseKey(printer);
+    std::string left = SimRegExport();
+    std::string expected = std::string(HAND_BLOCKS[0]) + HAND_BLOCKS[1] + HAND_BLOCKS[2] +
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\n@=\"txtfile\"\n\"New\"=\"v\"\n\n" +
+                           "; the printer, given twice\n;\n[HKLM\\Enum\\Root\\printer\\0000]\n\"DeviceDesc\"=\"again\"\n"
+                           "\"Bin\"=hex:01,02,03\n\n" + HAND_BLOCKS[5] + "[HKEY_LOCAL_MACHINE\\enum\\root\\PRINTER\\0000]\n" +
+                           HAND_BLOCKS[7];
+    EXPECT_EQ(expected, SavedRegistry(m));
+    ASSERT_TRUE(m.Load());
+    EXPECT_EQ(left, SimRegExport()) << "the file reads back as the registry the changes left";
+}
+
 }  // namespace

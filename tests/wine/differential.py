@@ -66,6 +66,7 @@ SCENARIOS = {
     "ok_yes_sections": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "sections"),
     "ok_yes_busy": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "busy"),
     "ok_yes_stale": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "stale"),
+    "ok_no_alone": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "alone"),
     "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", None),
     "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", None),
     "welcome_closebox": ([(WELCOME, "closebox"), (CANCELLED, "click 1")], "--welcome close",
@@ -79,13 +80,15 @@ SCENARIOS = {
 # editors leave; or that line's section followed by another one, as a driver
 # installation waiting for the restart leaves it; "stale": the same beside
 # the BR32WIN.OLD that an earlier run left. "busy": BR32SHEL.DLL held open
-# during the removal, as Explorer holds a shell extension.
+# during the removal, as Explorer holds a shell extension. "alone": ours is
+# the only printer, and the default: no default is left.
 SECTIONS = b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n"
 SAMPLE_VARIANTS = {
     "pending": b"[rename]\r\nNUL=C:\\OLD.TMP\x1a",
     "sections": SECTIONS,
     "stale": SECTIONS,
     "busy": None,
+    "alone": None,
 }
 MODES = ["win98", "win95", "winxp"]
 CANCEL_EVERY = 10  # every tenth generated machine the user cancels
@@ -128,6 +131,8 @@ def sample_machine(mode, variant):
     g.programs, g.win_ini = programs, mm.win_ini(layers)
     if variant == "busy":
         g.busy.append(mm.GEN_SYSTEM + "\\BR32SHEL.DLL")
+    elif variant == "alone":
+        g.win_ini = re.sub(rb"(?m)^" + re.escape(mm.OTHER.encode()) + rb"=[^\r\n]*\r?\n", b"", g.win_ini)
     elif variant:
         g.wininit = SAMPLE_VARIANTS[variant]
         g.layer.file("C:\\OLD.TMP", b"old\r\n")

@@ -415,6 +415,7 @@ bool SimRegEditedText(std::string *text)
         }
     }
     std::sort(bare.begin(), bare.end());
+    std::set<const SimRegKey *> rewritten;  // changed keys whose values are written
     text->assign(g_read, 0, g_blocks.front().start);
     size_t next = 0;
     for (const Block &block : g_blocks) {
@@ -426,13 +427,26 @@ bool SimRegEditedText(std::string *text)
             text->append(g_read, block.start, block.end - block.start);
             continue;
         }
-        // The key's own header line as read, then its values as they are.
-        size_t header = g_read.find('\n', block.start);
-        header = header == std::string::npos || header >= block.end ? block.end : header + 1;
-        text->append(g_read, block.start, header - block.start);
+        // A changed key: what its block holds up to its header line, as
+        // read; then, in its first block, its values as they are now.
+        size_t at = block.start;
+        while (at < block.end) {
+            size_t next = g_read.find('\n', at);
+            next = next == std::string::npos || next >= block.end ? block.end : next + 1;
+            bool header = g_read[at] == '[';
+            text->append(g_read, at, next - at);
+            at = next;
+            if (header)
+                break;
+        }
+        if (!rewritten.insert(block.key.get()).second)
+            continue;
+        std::string values;
         for (const SimRegValue &value : block.key->values)
-            WriteValue(text, value);
-        *text += lineEnd;
+            WriteValue(&values, value);
+        for (size_t crlf; lineEnd == "\n" && (crlf = values.find("\r\n")) != std::string::npos;)
+            values.erase(crlf, 1);
+        *text += values + lineEnd;
     }
     return true;
 }
