@@ -110,6 +110,13 @@ if(TARGET br32unin-sim AND Python3_FOUND)
   set_tests_properties(exe_two_builds PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 
+# ./run and br32unin-sim as a user meets them: interrupts, the summary,
+# arguments, the samples (tests/run_cases.py).
+if(TARGET br32unin-sim AND Python3_FOUND)
+  add_test(NAME runner_cases
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/run_cases.py --sim $<TARGET_FILE:br32unin-sim>)
+endif()
+
 # BR32UNIN.EXE end to end under Wine, one test per Windows version mode, each
 # end state against the simulated machine's (tests/wine). The win32 preset must
 # have built the program and its helper, and the win64 preset the same for

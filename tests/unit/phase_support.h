@@ -105,9 +105,9 @@ inline std::vector<std::string> Flatten(const SimChanges &c)
     for (const auto &list : lists)
         for (const std::string &item : *list.second)
             items.push_back(std::string(list.first) + " " + item);
-    for (const auto &file : c.linesAppended)
-        for (const std::string &line : file.second)
-            items.push_back("line+ " + file.first + " " + line);
+    for (const auto &added : c.linesAdded)
+        for (const std::string &line : added.lines)
+            items.push_back("line+ " + added.file + " " + line);
     std::sort(items.begin(), items.end());
     return items;
 }

@@ -143,7 +143,7 @@ TEST(SimSnapshot, NamesEachChangeOnceAtTheTopOfWhatWent)
               "Registry values added (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"New\"\n"
               "Registry values changed (1):\n  HKEY_USERS\\.DEFAULT\\Shell Folders \"Keep\"=\"K\"\n"
               "Files changed (1):\n  C:\\WINDOWS\\WININIT.INI\n"
-              "Lines appended to C:\\WINDOWS\\WININIT.INI (2):\n  NULL=C:\\A\n  NULL=C:\\B\n",
+              "Lines added to C:\\WINDOWS\\WININIT.INI (2):\n  NULL=C:\\A\n  NULL=C:\\B\n",
               SimFormatChanges(SimCompareSnapshots(before, SimTakeSnapshot())));
 }
 

@@ -131,6 +131,11 @@ void SimQueueDialogMessage(const std::string &dialog, int tick, unsigned message
 // with ANSI cursor movement, after each tick that changed it.
 void SimSetDialogTerminal(std::FILE *in, std::FILE *out, bool live = false);
 
+// hook(name, true) when the dialog named name ("UNINSTALL") is created,
+// before its WM_INITDIALOG; hook(name, false) once it has ended. Kept
+// across loads; null for none. The host program guards the removal by it.
+void SimSetDialogHook(void (*hook)(const std::string &dialog, bool opening));
+
 // The dialog templates (name, bytes) of the program being run, in place of
 // the built-in copy until the machine is unloaded (br32unin-sim --exe).
 void SimUseProgramDialogs(const std::vector<std::pair<std::string, std::string>> &templates);

@@ -103,9 +103,13 @@ void DrawDialog(int dialog)
     s.windows[dialog].drawnChanged = false;
 }
 
+// Which way the bar goes, said in words: a bar that steps down from its
+// top (Windows' bar wraps from 0 to the top at a negative step) empties.
 void DrawBarState(const SimWindow &bar)
 {
-    Draw("  " + SimDrawBar(bar, bar.cx / 4) + "  at " + std::to_string(bar.barPos) + " of " +
+    std::string where = bar.barPos == bar.barMin ? "empty" : bar.barPos == bar.barMax ? "full"
+                        : bar.barStep < 0        ? "emptying" : "filling";
+    Draw("  " + SimDrawBar(bar, bar.cx / 4) + "  " + where + ", at " + std::to_string(bar.barPos) + " of " +
          std::to_string(bar.barMin) + ".." + std::to_string(bar.barMax) + "\n");
 }
 
@@ -388,6 +392,15 @@ void SimUseProgramDialogs(const std::vector<std::pair<std::string, std::string>>
     State().programTemplates = templates;
 }
 
+namespace {
+void (*g_dialogHook)(const std::string &, bool) = nullptr;
+}  // namespace
+
+void SimSetDialogHook(void (*hook)(const std::string &dialog, bool opening))
+{
+    g_dialogHook = hook;
+}
+
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
@@ -419,6 +432,9 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
         return result;
     }
 
+    const std::string name = s.windows[dialog].name;
+    if (g_dialogHook)
+        g_dialogHook(name, true);
     int focus = FirstTabStop(s.windows[dialog]);
     DialogMessage(dialog, WM_SETFONT_, 0, FALSE);
     DialogMessage(dialog, WM_INITDIALOG, focus < 0 ? 0 : (WPARAM)HandleOf(focus), dwInitParam);
@@ -439,6 +455,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     s.shown[shown].result = (long)result;
     DestroyDialog(dialog);
     SimRecord("DialogBoxParamA", args, (long)result);
+    if (g_dialogHook)
+        g_dialogHook(name, false);
     return result;
 }
 

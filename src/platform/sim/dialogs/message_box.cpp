@@ -26,8 +26,9 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
         if (!s.restartAnswer.empty())
             answer = s.restartAnswer == "yes" ? IDYES : IDNO;
         else if (s.in)
-            answer = SimAskUser(s.in, s.out, "y: Yes   n: No > ",
-                                {{"y", IDYES}, {"yes", IDYES}, {"n", IDNO}, {"no", IDNO}}, IDNO);
+            // Enter picks the default button, Yes, as on Windows.
+            answer = SimAskUser(s.in, s.out, "Enter/y: Yes   n: No > ",
+                                {{"", IDYES}, {"y", IDYES}, {"yes", IDYES}, {"n", IDNO}, {"no", IDNO}}, IDNO);
         else
             answer = IDNO;
         Draw(std::string("  > ") + (answer == IDYES ? "Yes" : "No") + "\n");

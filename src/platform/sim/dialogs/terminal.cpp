@@ -182,7 +182,8 @@ std::string SimDrawMessageBox(const std::string &text, const std::string &captio
     const int widest = 60;
     std::vector<std::string> lines = Wrap(text, widest);
     bool warning = (type & MB_ICONMASK_) == 0x30;
-    std::string buttons = (type & MB_TYPEMASK_) == 0x04 ? "[ Yes ]   [ No ]" : "[ OK ]";
+    // The default button, the first one, is marked as a dialog's is.
+    std::string buttons = (type & MB_TYPEMASK_) == 0x04 ? "< Yes >   [ No ]" : "< OK >";
     int width = (int)buttons.size();
     for (const std::string &line : lines)
         width = std::max(width, (int)line.size());

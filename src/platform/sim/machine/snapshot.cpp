@@ -154,29 +154,85 @@ void CompareProfile(const SimSnapshot &before, const SimSnapshot &after, SimChan
     }
 }
 
-void CompareFiles(const SimSnapshot &before, const SimSnapshot &after, SimChanges *changes)
+// Lines with their ends, as the file holds them.
+std::vector<std::string> RawLines(const std::string &text)
 {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// What a run added to a file that was before and is after: at its end, or
+// a run of whole lines before one of its lines. False when it changed
+// otherwise.
+bool Added(const std::string &path, const std::string &before, const std::string &after,
+           SimChanges *changes)
+{
+    std::string added;
+    if (Appended(before, after, &added)) {
+        changes->linesAdded.push_back({path, "", Lines(added)});
+        return true;
+    }
+    std::vector<std::string> old = RawLines(before), now = RawLines(after);
+    size_t head = 0, tail = 0;
+    while (head < old.size() && head < now.size() && old[head] == now[head])
+        head++;
+    while (tail < old.size() - head && tail < now.size() - head &&
+           old[old.size() - 1 - tail] == now[now.size() - 1 - tail])
+        tail++;
+    if (head + tail != old.size() || now.size() <= old.size())
+        return false;
+    std::string lines;
+    for (size_t i = head; i < now.size() - tail; i++)
+        lines += now[i];
+    if (lines.find('\0') != std::string::npos)
+        return false;
+    std::vector<std::string> next = head < old.size() ? Lines(old[head]) : std::vector<std::string>();
+    changes->linesAdded.push_back({path, next.empty() ? "" : next[0], Lines(lines)});
+    return true;
+}
+
+void CompareFiles(const SimSnapshot &before, const SimSnapshot &after,
+                  const std::vector<std::pair<std::string, std::string>> &renamed, SimChanges *changes)
+{
+    // A renamed file is compared with itself under its new name.
+    std::map<std::string, std::string> newName, oldName;  // folded
+    for (const auto &[from, to] : renamed) {
+        auto was = before.files.find(SimFold(from)), is = after.files.find(SimFold(to));
+        if (was != before.files.end() && !was->second.isDir && is != after.files.end() &&
+            !after.files.count(SimFold(from))) {
+            newName[was->first] = is->first;
+            oldName[is->first] = was->first;
+            changes->filesRenamed.push_back(was->second.path + " to " + is->second.path);
+        }
+    }
     for (const auto &file : before.files) {
-        auto now = after.files.find(file.first);
+        auto renamedTo = newName.find(file.first);
+        auto now = after.files.find(renamedTo == newName.end() ? file.first : renamedTo->second);
         if (now == after.files.end()) {
             (file.second.isDir ? changes->foldersRemoved : changes->filesRemoved)
                 .push_back(file.second.path);
         } else if (now->second.isDir != file.second.isDir ||
                    now->second.bytes != file.second.bytes) {
-            changes->filesChanged.push_back(file.second.path);
-            std::string added;
-            if (Appended(file.second.bytes, now->second.bytes, &added))
-                changes->linesAppended.push_back({file.second.path, Lines(added)});
+            if (renamedTo == newName.end())
+                changes->filesChanged.push_back(file.second.path);
+            if (!now->second.isDir && !file.second.isDir)
+                Added(now->second.path, file.second.bytes, now->second.bytes, changes);
         }
     }
     for (const auto &file : after.files) {
-        if (before.files.count(file.first))
+        if (before.files.count(file.first) || oldName.count(file.first))
             continue;
         (file.second.isDir ? changes->foldersAdded : changes->filesAdded)
             .push_back(file.second.path);
         std::string added;
         if (!file.second.isDir && Appended("", file.second.bytes, &added))
-            changes->linesAppended.push_back({file.second.path, Lines(added)});
+            changes->linesAdded.push_back({file.second.path, "", Lines(added)});
     }
 }
 
@@ -228,15 +284,16 @@ bool SimChanges::Empty() const
            valuesAdded.empty() && valuesChanged.empty() && sectionsRemoved.empty() &&
            sectionsAdded.empty() && profileKeysRemoved.empty() && profileKeysAdded.empty() &&
            profileKeysChanged.empty() && filesRemoved.empty() && foldersRemoved.empty() &&
-           filesAdded.empty() && foldersAdded.empty() && filesChanged.empty();
+           filesAdded.empty() && foldersAdded.empty() && filesChanged.empty() && filesRenamed.empty();
 }
 
-SimChanges SimCompareSnapshots(const SimSnapshot &before, const SimSnapshot &after)
+SimChanges SimCompareSnapshots(const SimSnapshot &before, const SimSnapshot &after,
+                               const std::vector<std::pair<std::string, std::string>> &renamed)
 {
     SimChanges changes;
     CompareRegistry(before, after, &changes);
     CompareProfile(before, after, &changes);
-    CompareFiles(before, after, &changes);
+    CompareFiles(before, after, renamed, &changes);
     return changes;
 }
 
@@ -260,7 +317,12 @@ std::string SimFormatChanges(const SimChanges &changes)
     FormatList(&out, "Files added", changes.filesAdded);
     FormatList(&out, "Folders added", changes.foldersAdded);
     FormatList(&out, "Files changed", changes.filesChanged);
-    for (const auto &file : changes.linesAppended)
-        FormatList(&out, "Lines appended to " + file.first, file.second);
+    FormatList(&out, "Files renamed", changes.filesRenamed);
+    for (const auto &added : changes.linesAdded) {
+        std::string heading = "Lines added to " + added.file + " (" + std::to_string(added.lines.size()) + ")";
+        out += heading + (added.before.empty() ? "" : ", before " + added.before) + ":\n";
+        for (const std::string &line : added.lines)
+            out += "  " + line + "\n";
+    }
     return out;
 }

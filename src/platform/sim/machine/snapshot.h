@@ -67,10 +67,18 @@ struct SimChanges {
     std::vector<std::string> filesAdded;
     std::vector<std::string> foldersAdded;
     std::vector<std::string> filesChanged;
-    // The lines of text that a run added at the end of a file (or wrote to
-    // a new one), CR LF taken off; a first line that continues the file's
-    // last line is shown as it was appended.
-    std::vector<std::pair<std::string, std::vector<std::string>>> linesAppended;
+    std::vector<std::string> filesRenamed;  // "C:\WINDOWS\wininit.ini to C:\WINDOWS\WININIT.BAK"
+    // The lines of text that a run added to a file, CR LF taken off: at its
+    // end (or to a new file; a first line that continues the file's last
+    // line is shown as it was appended), or all together before one of its
+    // lines, every other line staying as it was. A renamed file's are
+    // listed under its new name. Lines that were there are never listed.
+    struct LinesAdded {
+        std::string file;
+        std::string before;  // the line they went before; "" at the end
+        std::vector<std::string> lines;
+    };
+    std::vector<LinesAdded> linesAdded;
     // What a changed or added WIN.INI key or string value now holds, by its
     // item above ("[windows] device" -> "=OSTRALIS Jet 400,OSJET4,LPT2:"):
     // shown in the report after the item.
@@ -79,7 +87,11 @@ struct SimChanges {
     bool Empty() const;
 };
 
-SimChanges SimCompareSnapshots(const SimSnapshot &before, const SimSnapshot &after);
+// renamed: files known to have been renamed (from, to), as the next start
+// reports them: each is one file that changed its name, not one removed
+// and one added.
+SimChanges SimCompareSnapshots(const SimSnapshot &before, const SimSnapshot &after,
+                               const std::vector<std::pair<std::string, std::string>> &renamed = {});
 
 // The changes as a report, one heading per non-empty list; "No changes."
 // when there are none.
