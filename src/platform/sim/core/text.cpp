@@ -2,6 +2,7 @@
 // case-insensitive comparison uses, trimming, and host files read and written whole.
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "core/core.h"
 
@@ -46,12 +47,20 @@ bool SimReadHostFile(const std::string &hostPath, std::string *bytes)
     return true;
 }
 
+// Written beside the file and renamed over it, with the file's permissions:
+// a file is never found half-written, whatever stops the write.
 bool SimWriteHostFile(const std::string &hostPath, const std::string &bytes)
 {
-    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+    std::string beside = hostPath + ".br32unin-new";
+    std::ofstream out(beside, std::ios::binary | std::ios::trunc);
     if (!out)
         return false;
     out.write(bytes.data(), (std::streamsize)bytes.size());
     out.close();
-    return !out.fail();
+    struct stat st;
+    bool ok = !out.fail() && (stat(hostPath.c_str(), &st) != 0 || chmod(beside.c_str(), st.st_mode & 07777) == 0) &&
+              std::rename(beside.c_str(), hostPath.c_str()) == 0;
+    if (!ok)
+        std::remove(beside.c_str());
+    return ok;
 }

@@ -247,24 +247,13 @@ bool SimSaveMachine()
 {
     if (!SimMachine().loaded)
         return false;
-    // Only a deletion changes the registry; without one the file stays as
-    // it is, byte for byte and untouched.
+    // Only a deletion or a changed value changes the registry; without one
+    // the file stays as it is, byte for byte and untouched. It is written
+    // beside itself and renamed over, keeping its mode (SimWriteHostFile).
     std::string text;
     if (!SimRegEditedText(&text))
         return true;
-    // Written beside and renamed over, so that a failed write never leaves
-    // half a registry behind.
-    std::string target = SimMachine().dir + "/registry.reg";
-    std::string temporary = target + ".new";
-    if (!SimWriteHostFile(temporary, text)) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    std::error_code ec;
-    std::filesystem::file_status kept = std::filesystem::status(target, ec);
-    if (!ec)
-        std::filesystem::permissions(temporary, kept.permissions(), ec);  // a mode git would show
-    return std::rename(temporary.c_str(), target.c_str()) == 0;
+    return SimWriteHostFile(SimMachine().dir + "/registry.reg", text);
 }
 
 void SimUnloadMachine()
