@@ -45,7 +45,8 @@ TEST(SimFiles, DeletionsResolvePathsAsWindowsAndStayInsideTheMachine)
         {false, "C:\\" + std::string(257, 'x'), 206, ""},  // ERROR_FILENAME_EXCED_RANGE
         {false, "C:\\WINDOWS\\bad|name", 123, ""},         // ERROR_INVALID_NAME
         {false, "C:\\WINDOWS\\SYSTEM\\BR32RS.DLL", ERROR_ACCESS_DENIED, ""},
-        {false, "C:\\WINDOWS\\SYSTEM\\br32tn16.dll", ERROR_SHARING_VIOLATION, ""},
+        {false, "C:\\WINDOWS\\SYSTEM\\br32tn16.dll", ERROR_ACCESS_DENIED, ""},  // busy, as 9x says it
+        {false, "C:\\WINDOWS\\SYSTEM\\BR32*.DLL", ERROR_FILE_NOT_FOUND, ""},       // a wildcard, as 98 says it
         {false, "C:\\WINDOWS\\SYSTEM\\EMPTY", ERROR_ACCESS_DENIED, ""},
         {false, "C:\\WINDOWS\\SYSTEM\\MISSING.DLL", ERROR_FILE_NOT_FOUND, ""},
         {false, "C:\\MISSING\\X.DLL", ERROR_PATH_NOT_FOUND, ""},
@@ -98,7 +99,7 @@ TEST(SimFiles, FileIoAndSearchesRefuseWhatWindowsWouldNotOpen)
     ASSERT_NE(nullptr, file);
     EXPECT_EQ(-1, FileIoWriteAtEnd(file, "x", 1)) << "a stream opened to read";
     EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\WININIT.INI"));
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, SimLastError()) << "an open file is busy";
+    EXPECT_EQ(ERROR_ACCESS_DENIED, SimLastError()) << "an open file is busy: access denied on 9x";
     EXPECT_EQ("file#1 C:\\WINDOWS\\WININIT.INI", SimOpenHandles());
     EXPECT_EQ(0, FileIoClose(file));
     EXPECT_EQ(-1, FileIoClose(file)) << "a closed handle is not followed";

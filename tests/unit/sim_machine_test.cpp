@@ -63,11 +63,32 @@ TEST(SimMachine, QueriesFollowMachineIniAndAFolderItCannotReadIsRefused)
         EXPECT_EQ(queries, SimLoadMachine(m.dir(), &error) ? Queries() : error) << text;
         EXPECT_FALSE(SimKeyExists("HKEY_LOCAL_MACHINE\\K")) << "a refused file leaves no keys";
     }
+    // The record's size: 148 bytes on both releases, OSVERSIONINFOEXA's 156
+    // on Windows 98 only; a refused size leaves the last error alone.
+    const struct {
+        const char *build;
+        DWORD size;
+        bool accepted;
+        DWORD minor;
+    } sizes[] = {{"2222", 148, true, 10}, {"2222", 156, true, 10}, {"2222", 152, false, 0},
+                 {"950", 148, true, 0},   {"950", 156, false, 0},  {"1212", 156, false, 0}};
+    for (const auto &v : sizes) {
+        MachineBuilder m;
+        ASSERT_TRUE(m.Set("Build", v.build).Load());
+        struct {
+            OSVERSIONINFOA info;
+            char ex[8];
+        } record;
+        std::memset(&record, 0x55, sizeof record);
+        record.info.dwOSVersionInfoSize = v.size;
+        SimSetLastError(12345);
+        EXPECT_EQ(v.accepted, GetVersionExA(&record.info) != 0) << v.build << " " << v.size;
+        EXPECT_EQ(v.accepted ? v.minor : 0x55555555u, record.info.dwMinorVersion) << v.build << " " << v.size;
+        EXPECT_EQ(v.accepted && v.size == 156 ? 0 : 0x55, record.ex[0]) << "the service-pack fields";
+        EXPECT_EQ(12345, SimLastError()) << "the last error stays";
+    }
     MachineBuilder m;
     ASSERT_TRUE(m.Load());
-    OSVERSIONINFOA info;
-    info.dwOSVersionInfoSize = 156;
-    EXPECT_FALSE(GetVersionExA(&info)) << "Windows 98 knows only the 148-byte record";
     char buffer[11] = "##########";
     EXPECT_EQ(11u, GetWindowsDirectoryA(buffer, 10)) << "the size needed";
     EXPECT_STREQ("##########", buffer) << "a short buffer stays untouched";

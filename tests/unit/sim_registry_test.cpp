@@ -17,7 +17,8 @@ const char *const CLASSES_AND_USERS =
     "[HKEY_LOCAL_MACHINE\\Config\\0001\\System\\Print\\Other]\n"
     "[HKEY_USERS\\.DEFAULT\\Software\\MenuOrder\\Duneva\\Sub]\n"
     "[HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000]\n"
-    "\"DeviceDesc\"=\"TINTAVERA Brascora Duneva 10\"\n\"NoNul\"=hex(1):41,42\n@=\"default\"\n";
+    "\"DeviceDesc\"=\"TINTAVERA Brascora Duneva 10\"\n\"NoNul\"=hex(1):41,42\n@=\"default\"\n"
+    "\"Inner\"=hex(1):54,68,69,73,00,42,72,00\n\"Empty\"=hex(1):\n\"Binary\"=hex:61,00,62\n";
 
 TEST(SimRegistry, DeletesWholeSubtreesThroughEveryRootName)
 {
@@ -64,10 +65,41 @@ TEST(SimRegistry, HandleToADeletedKeyFailsItsReadsButCloses)
     EXPECT_EQ(ERROR_BADKEY, RegQueryValueExA(key, "DeviceDesc", nullptr, nullptr, nullptr, &size));
     EXPECT_EQ("hkey#1 HKEY_LOCAL_MACHINE\\Enum\\Root\\Printer\\0000 (deleted)", SimOpenHandles());
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+    EXPECT_EQ(ERROR_BADKEY, RegCloseKey(key)) << "closed twice on 98";
+    EXPECT_EQ(ERROR_BADKEY, RegCloseKey(nullptr));
+    EXPECT_EQ(ERROR_BADKEY, RegQueryValueExA((HKEY)(UINT_PTR)0xcafe, "x", nullptr, nullptr, nullptr, &size));
 }
 
-TEST(SimRegistry, QueryValueReturnsTheStoredBytesAsWindows98Does)
+// Handles as each release gives them: Windows 98 gives an open key's handle
+// again, so one close closes it for both; Windows 95 a new one, and takes a
+// second close without complaint (Wine's registry.c, test_reg_close_key).
+TEST(SimRegistry, HandlesAsEachReleaseGivesThem)
+{
+    for (const char *build : {"2222", "950"}) {
+        SCOPED_TRACE(build);
+        bool win95 = std::string(build) == "950";
+        MachineBuilder m;
+        m.Registry(CLASSES_AND_USERS).Set("Build", build);
+        ASSERT_TRUE(m.Load());
+        HKEY first = nullptr, second = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Printer\\0000", 0, 1, &first));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "ENUM\\root\\printer\\0000", 0, 1, &second));
+        EXPECT_EQ(!win95, first == second);
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(first));
+        DWORD size = 8;
+        EXPECT_EQ(win95 ? ERROR_SUCCESS : ERROR_BADKEY,
+                  RegQueryValueExA(second, "Missing", nullptr, nullptr, nullptr, &size) == ERROR_FILE_NOT_FOUND
+                      ? ERROR_SUCCESS : ERROR_BADKEY);
+        EXPECT_EQ(win95 ? ERROR_SUCCESS : ERROR_BADKEY, RegCloseKey(second));
+        EXPECT_EQ(win95 ? ERROR_SUCCESS : ERROR_BADKEY, RegCloseKey(first)) << "closed again";
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Enum", 0, 1, &first))
+            << "a leading backslash";
+        EXPECT_EQ(win95 ? ERROR_BADKEY : ERROR_INVALID_PARAMETER, RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr));
+        EXPECT_EQ("", SimOpenHandles());
+    }
+}
+
+TEST(SimRegistry, QueryValueReturnsWhatWindows9xReturns)
 {
     // Value name (null: the default value), the size passed, MoreData=partial
     // in machine.ini, the result, the type and size returned, and the first
@@ -77,7 +109,16 @@ TEST(SimRegistry, QueryValueReturnsTheStoredBytesAsWindows98Does)
         {"DeviceDesc", 28, false, ERROR_MORE_DATA, REG_SZ, 29, "########"},
         {"DeviceDesc", 4, true, ERROR_MORE_DATA, REG_SZ, 29, "TINT####"},
         {nullptr, 8, false, ERROR_SUCCESS, REG_SZ, 8, "default"},
-        {"Missing", 8, false, ERROR_FILE_NOT_FOUND, 77, 8, "########"},
+        // A missing value: the type 0, the size as it was.
+        {"Missing", 8, false, ERROR_FILE_NOT_FOUND, 0, 8, "########"},
+        // REG_SZ read back as the string 9x keeps: up to its first NUL, with
+        // one; none stored gets one, and no bytes read as one NUL (Wine's
+        // registry.c, its Win9x cases).
+        {"Inner", 30, false, ERROR_SUCCESS, REG_SZ, 5, "This\0###"},
+        {"Inner", 5, false, ERROR_SUCCESS, REG_SZ, 5, "This\0###"},
+        {"NoNul", 8, false, ERROR_SUCCESS, REG_SZ, 3, "AB\0#####"},
+        {"Empty", 8, false, ERROR_SUCCESS, REG_SZ, 1, "\0#######"},
+        {"Binary", 8, false, ERROR_SUCCESS, REG_BINARY, 3, "a\0b#####"},
     };
     for (const auto &[value, sizeIn, partial, result, typeOut, sizeOut, bytes] : cases) {
         SCOPED_TRACE(value ? value : "(default)");

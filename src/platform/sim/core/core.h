@@ -32,6 +32,14 @@ struct SimSettings {
 
 SimSettings &SimMachine();
 
+// The release the build reports: Windows 95 (4.0) up to build 1216 of the
+// low word, Windows 98 (4.10) above; where their recorded results differ,
+// the simulated machine follows the build.
+inline bool SimIsWindows95()
+{
+    return (SimMachine().build & 0xFFFF) <= 1216;
+}
+
 // ------------------------------------------------------------- folding
 
 // Upper case of a code page 1252 byte, as the registry, VFAT and the

@@ -29,8 +29,10 @@ long DeleteOneFile(const char *name)
         return error;
     if (path.isDir)
         return ERROR_ACCESS_DENIED;
+    // Windows 9x answers a file in use with "access denied", as NT does a
+    // read-only one; NT says "sharing violation".
     if (SimIsBusy(path) || SimIoIsOpen(path.host))
-        return ERROR_SHARING_VIOLATION;
+        return ERROR_ACCESS_DENIED;
     if (SimIsReadOnly(path) || unlink(path.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;

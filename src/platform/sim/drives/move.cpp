@@ -30,7 +30,7 @@ long MoveOne(const char *from, const char *to)
     if (source.isRoot || target.host.compare(0, source.host.size() + 1, source.host + "/") == 0)
         return ERROR_ACCESS_DENIED;
     if (SimIsBusy(source) || SimIoIsOpen(source.host))
-        return ERROR_SHARING_VIOLATION;
+        return ERROR_ACCESS_DENIED;  // Windows 9x and Me (Wine's file.c, MoveFileA)
     if (std::rename(source.host.c_str(), target.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;
     SimForgetListings();

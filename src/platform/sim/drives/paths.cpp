@@ -143,7 +143,11 @@ long CleanComponent(const std::string &raw, std::string *clean)
         name.pop_back();
     if (name.empty())
         return ERROR_FILE_NOT_FOUND;
+    // A wildcard where a name must be is "not found" on Windows 98, as in
+    // CreateFileA("c:\\*.*") and MoveFileA to "wild?.*" (Wine's file.c).
     for (char c : name) {
+        if (c == '*' || c == '?')
+            return ERROR_FILE_NOT_FOUND;
         if (InvalidNameChar((unsigned char)c))
             return SIM_ERROR_INVALID_NAME;
     }

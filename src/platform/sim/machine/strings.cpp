@@ -15,7 +15,9 @@ namespace {
 // page 1252 that makes different strings equal in three ways only: the soft
 // hyphen counts for nothing, a ligature or a thorn counts as its two letters,
 // and the modifier circumflex as the circumflex (measured under Wine over
-// every byte and pair of bytes). Other strings keep their byte order.
+// every byte and pair of bytes). Whether two strings are equal is all the
+// program asks; which comes first follows the bytes here, which Windows'
+// order does not ("a" before "B" before "b").
 std::string SortForm(const char *text)
 {
     static const char *const expansions[][2] = {
@@ -36,8 +38,9 @@ std::string SortForm(const char *text)
 
 int Compare(const char *a, const char *b)
 {
+    // Windows 9x answers -2 whenever a pointer is NULL (Wine's locale.c).
     if (!a || !b)
-        return a == b ? 0 : (a ? 1 : -1);
+        return -2;
     int order = SortForm(a).compare(SortForm(b));
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }

@@ -39,16 +39,22 @@ UINT CopyDirectory(const char *service, bool fails, const std::string &dir, LPST
 
 }  // namespace
 
+// The structure's size decides: OSVERSIONINFOA's 148 bytes on both, and
+// OSVERSIONINFOEXA's 156 on Windows 98 (its service-pack fields zero), not
+// on Windows 95. A size refused leaves the last error as it was, as 9x does
+// (Wine's version.c).
 BOOL WINAPI GetVersionExA(OSVERSIONINFOA *lpVersionInformation)
 {
     const SimSettings &machine = SimMachine();
     long error = ERROR_SUCCESS;
     std::string size = "NULL";
+    DWORD given = lpVersionInformation ? lpVersionInformation->dwOSVersionInfoSize : 0;
     if (lpVersionInformation)
-        size = SimNumberText(lpVersionInformation->dwOSVersionInfoSize);
+        size = SimNumberText(given);
     if (SimFault("GetVersionExA", &error)) {
-    } else if (!lpVersionInformation || lpVersionInformation->dwOSVersionInfoSize != 148) {
-        error = ERROR_INVALID_PARAMETER;
+    } else if (!lpVersionInformation || (given != 148 && (given != 156 || SimIsWindows95()))) {
+        SimRecord("GetVersionExA", {size}, FALSE);
+        return FALSE;
     } else if (machine.versionFails) {
         error = ERROR_INVALID_PARAMETER;
     } else {
@@ -62,6 +68,8 @@ BOOL WINAPI GetVersionExA(OSVERSIONINFOA *lpVersionInformation)
                           : low == WINDOWS_98_SE_BUILD ? " A " : "";
         std::memset(info.szCSDVersion, 0, sizeof info.szCSDVersion);
         std::strncpy(info.szCSDVersion, csd.c_str(), sizeof info.szCSDVersion - 1);
+        if (given == 156)
+            std::memset((char *)lpVersionInformation + 148, 0, 8);
     }
     return SimBooleanResult("GetVersionExA", {size}, error);
 }

@@ -107,9 +107,12 @@ bool ReadProfile(SimPath *path, std::string *text)
     return true;
 }
 
-// Copies a double-NUL list of names into the caller's buffer as the
-// profile does: cut to nSize-2 characters and two NULs when it is longer.
-DWORD CopyList(const std::string &list, LPSTR buffer, DWORD size)
+// Copies a double-NUL list of names into the caller's buffer. A list that
+// does not fit comes back as Windows 9x cuts it (Wine's profile.c, its
+// Win9x cases), with the count nSize-2 all the same: a list of sections
+// without the name that would not fit whole, a list of keys with its last
+// name cut to end two bytes before the buffer does.
+DWORD CopyList(const std::string &list, LPSTR buffer, DWORD size, bool sections)
 {
     if (size == 1) {
         buffer[0] = 0;
@@ -120,9 +123,15 @@ DWORD CopyList(const std::string &list, LPSTR buffer, DWORD size)
         buffer[list.size()] = 0;
         return (DWORD)list.size();
     }
-    std::memcpy(buffer, list.data(), size - 2);
-    buffer[size - 2] = 0;
-    buffer[size - 1] = 0;
+    size_t kept = size - 3;
+    if (sections) {
+        size_t end = list.rfind('\0', size - 3);
+        kept = end == std::string::npos ? 0 : end + 1;
+    }
+    std::memcpy(buffer, list.data(), kept);
+    buffer[kept] = 0;
+    if (kept + 1 < size)
+        buffer[kept + 1] = 0;
     return size - 2;
 }
 
@@ -139,7 +148,7 @@ DWORD ReadString(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
             if (line.isSection)
                 list += line.name + '\0';
         }
-        return CopyList(list, buffer, size);
+        return CopyList(list, buffer, size, true);
     }
     bool hasSection = FindSection(lines, app, &header, &after);
     if (!key) {
@@ -148,7 +157,7 @@ DWORD ReadString(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
             if (lines[i].isKey)
                 list += lines[i].name + '\0';
         }
-        return CopyList(list, buffer, size);
+        return CopyList(list, buffer, size, false);
     }
     std::string value;
     if (hasSection && FindKey(lines, header, after, key, &found)) {

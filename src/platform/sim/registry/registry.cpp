@@ -10,11 +10,18 @@
 //    subkeys); an empty or null subkey is refused here, so that no call can
 //    delete a root or the key a handle holds;
 //  - a handle stays valid after its key is deleted, and every read through
-//    it fails with ERROR_BADKEY;
-//  - RegQueryValueExA returns the stored bytes exactly, a string's NUL only
-//    when it was stored, and on ERROR_MORE_DATA leaves the caller's buffer
-//    untouched, as Windows 9x does (machine.ini MoreData=partial copies the
-//    bytes that fit instead, without a NUL, for tests of the other case).
+//    it fails with ERROR_BADKEY; a handle never given out, or NULL, is
+//    ERROR_BADKEY too; Windows 98 gives an open key's handle again when the
+//    key is opened again (one close closes it for both); Windows 95 takes a
+//    second close of a handle without complaint;
+//  - a subkey path that starts with a backslash is not found;
+//  - RegQueryValueExA returns a REG_SZ value as a string, up to its first
+//    NUL and with one NUL (none stored, or several: the string Windows 9x
+//    kept), other types' stored bytes exactly; on ERROR_MORE_DATA it leaves
+//    the caller's buffer untouched (machine.ini MoreData=partial copies the
+//    bytes that fit instead, without a NUL, for tests of the other case); a
+//    missing value sets the type to 0 and leaves the size alone.
+// docs/machine-format.md holds each rule with its record of Windows 9x.
 #include <cstring>
 
 #include "core/core.h"
@@ -105,6 +112,8 @@ long WalkSubkey(SimRegKey *start, const char *subkey, SimRegKey **target)
     if (!subkey || !*subkey)
         return ERROR_SUCCESS;
     std::string path(subkey);
+    if (path[0] == '\\')
+        return ERROR_FILE_NOT_FOUND;
     if (path.back() == '\\')
         path.pop_back();
     SimRegKey *key = start;
@@ -132,7 +141,7 @@ long HandleKey(HKEY hKey, SimRegKey **key)
     }
     auto found = g_handles.find((UINT_PTR)hKey);
     if (found == g_handles.end())
-        return ERROR_INVALID_HANDLE;
+        return ERROR_BADKEY;
     if (found->second->deleted)
         return ERROR_BADKEY;
     *key = found->second.get();
@@ -281,8 +290,14 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
         else if ((result = HandleKey(hKey, &start)) == ERROR_SUCCESS)
             result = WalkSubkey(start, lpSubKey, &target);
         if (result == ERROR_SUCCESS) {
-            UINT_PTR handle = g_nextHandle++;
-            g_handles[handle] = target->shared_from_this();
+            UINT_PTR handle = 0;
+            for (const auto &open : g_handles)
+                if (!SimIsWindows95() && open.second.get() == target)
+                    handle = open.first;
+            if (!handle) {
+                handle = g_nextHandle++;
+                g_handles[handle] = target->shared_from_this();
+            }
             *phkResult = (HKEY)handle;
         }
     }
@@ -309,17 +324,22 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
             result = ERROR_INVALID_PARAMETER;
         } else if (!(value = SimRegFindValue(key, lpValueName ? lpValueName : ""))) {
             result = ERROR_FILE_NOT_FOUND;
+            if (lpType)
+                *lpType = REG_NONE;
         } else {
-            DWORD size = (DWORD)value->data.size();
+            std::string data = value->data;
+            if (value->type == REG_SZ)
+                data = data.substr(0, data.find('\0')) + std::string(1, '\0');
+            DWORD size = (DWORD)data.size();
             if (lpType)
                 *lpType = value->type;
             if (lpData && *lpcbData >= size) {
-                std::memcpy(lpData, value->data.data(), size);
+                std::memcpy(lpData, data.data(), size);
                 stored = DataText(lpData, size);
             } else if (lpData) {
                 result = ERROR_MORE_DATA;
                 if (SimMachine().moreDataPartial) {
-                    std::memcpy(lpData, value->data.data(), *lpcbData);
+                    std::memcpy(lpData, data.data(), *lpcbData);
                     stored = DataText(lpData, *lpcbData);
                 }
             }
@@ -414,8 +434,11 @@ LONG WINAPI RegCloseKey(HKEY hKey)
         bool predefined = false;
         for (const auto &alias : g_rootAliases)
             predefined = predefined || alias.key == hKey;
-        if (!predefined && !g_handles.erase((UINT_PTR)hKey))
-            result = ERROR_INVALID_HANDLE;
+        // A handle closed before: Windows 95 does not mind; anything else
+        // unknown is a bad key.
+        bool givenOut = hKey && (UINT_PTR)hKey < g_nextHandle;
+        if (!predefined && !g_handles.erase((UINT_PTR)hKey) && !(SimIsWindows95() && givenOut))
+            result = ERROR_BADKEY;
     }
     SimRecord("RegCloseKey", {SimKeyText(hKey)}, result);
     return result;
@@ -427,7 +450,12 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     if (!SimFault("RegDeleteKeyA", &result)) {
         SimRegKey *start;
         SimRegKey *target;
-        if (!lpSubKey || !*lpSubKey)
+        // NULL: ERROR_BADKEY on Windows 95 (Wine's registry.c); an empty
+        // subkey is refused on purpose, so that no call deletes a root or
+        // the key a handle holds.
+        if (!lpSubKey)
+            result = SimIsWindows95() ? ERROR_BADKEY : ERROR_INVALID_PARAMETER;
+        else if (!*lpSubKey)
             result = ERROR_INVALID_PARAMETER;
         else if ((result = HandleKey(hKey, &start)) == ERROR_SUCCESS)
             result = WalkSubkey(start, lpSubKey, &target);
