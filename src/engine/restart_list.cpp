@@ -40,9 +40,10 @@ struct IniState {
 // Reads the text once, a byte at a time, keeping only the state of the line
 // being read: a file of any size needs no more memory. A section header is
 // a line whose first byte after blanks (space, tab, CR) is '['; it is
-// [rename] when "rename]" follows in any case. A final 0x1A does not count: "a+" cuts it
-// off before it appends.
-IniState ReadIniState(TEXTSTREAM *ini)
+// [rename] when "rename]" follows in any case. Read as stored (cut FALSE),
+// a final 0x1A does not count: "a+" cuts it off before it appends; read
+// through "a+" (cut TRUE), a 0x1A still at the end is text.
+IniState ReadIniState(TEXTSTREAM *ini, BOOL cut)
 {
     static const char RENAME[] = "[rename]";
     IniState state;
@@ -87,7 +88,7 @@ IniState ReadIniState(TEXTSTREAM *ini)
         }
     }
     state.size = offset;
-    if (last == CONTROL_Z)
+    if (last == CONTROL_Z && !cut)
         state.endsInLineEnd = endedBefore;
     // Unread text may end in anything: appended, a line end and a header of
     // our own are harmless where they turn out not to be needed.
@@ -134,7 +135,7 @@ void Append(const char *iniPath, const UninstallRun &run)
     TEXTSTREAM *ini = TextOpen(iniPath, "a+");
     if (!ini)
         return;
-    IniState state = ReadIniState(ini);
+    IniState state = ReadIniState(ini, TRUE);
     if (!state.endsInLineEnd)
         TextWriteLine(ini, "");
     if (!state.inRename)
@@ -253,7 +254,7 @@ void ScheduleRestartDeletions(const UninstallRun &run)
                                ? TextOpen(paths.ini, "r")
                                : 0;
         if (read) {
-            state = ReadIniState(read);
+            state = ReadIniState(read, FALSE);
             TextClose(read);
         }
         if (settled != LEAVE_ALONE && (state.insertAt < 0 || !Rewrite(paths, run, state)))

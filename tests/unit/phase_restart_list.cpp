@@ -49,6 +49,8 @@ TEST(RestartList, PlacesItsLinesInTheFirstRenameSection)
         {"a last line with its end", W, S, R + other + "\r\n", 0, nullptr, 1, R + other + "\r\n" + lines},
         {"a lone CR at the end", W, S, "[rename]\r", 0, nullptr, 1, "[rename]\r\r\n" + lines},
         {"0x1A after a line without its end", W, S, R + other + "\x1A", 0, nullptr, 1, R + other + "\r\n" + lines},
+        {"two 0x1A: one cut, the other text", W, S, R + other + "\r\n\x1A\x1A", 0, nullptr, 1,
+         R + other + "\r\n\x1A\r\n" + lines},
         {"a NUL byte after a line end, the last line open", W, S, R + std::string("\0B", 2), 0, nullptr, 1,
          R + std::string("\0B\r\n", 4) + lines},
         {"[Rename] in another case", W, S, "[ReNaMe]\r\n", 0, nullptr, 1, "[ReNaMe]\r\n" + lines},
