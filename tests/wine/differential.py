@@ -108,7 +108,7 @@ EXIT_TIMEOUT_S = 180        # the program's end after the last answer
 WATCHER_TIMEOUT_S = 60      # the bar's watcher's end once the program ended
 RESTART_TIMEOUT_S = 180     # the restart steps through WININIT.INI
 # Lines WINDRIVE.EXE prints of its own wait (windrive.cpp), not its output.
-STATUS_LINES = re.compile(rb"^(waiting|found|held)\r?\n", re.M)
+STATUS_LINES = re.compile(rb"^(waiting|found|held|clicked)\r?\n", re.M)
 # Debian's two loaders (the wine command takes the 32-bit one whenever it is
 # installed, even where it cannot run), and what each path runs.
 LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
@@ -739,7 +739,14 @@ class Run(Wine):
             window = self.x_window(caption) or caption + ": no X window"
             self.xdotool("windowfocus", "--sync", window, "key", "--clearmodifiers", arg)
         elif verb == "click":
-            self.windrive("click", caption, arg, wait=True)
+            # Once posted, the click is done: a Yes to the restart question
+            # may end the session, and the clicking process with it, before
+            # that process has exited (its exit code then says nothing).
+            args = [self.args.windrive, "click", caption, arg, str(DIALOG_TIMEOUT_MS)]
+            result = self.wine(*args, timeout=DIALOG_TIMEOUT_MS / 1000 + 60, check=False)
+            if not re.search(rb"(?m)^clicked\r?$", result.stdout):
+                raise RuntimeError("clicking %s in %r: exit %d, it printed %r %r" % (
+                    arg, caption, result.returncode, result.stdout[-200:], result.stderr[-300:]))
         elif verb == "closebox":
             x, y = self.windrive("closebox", caption, wait=True).split()
             self.xdotool("mousemove", "--sync", x, y, "click", "1")

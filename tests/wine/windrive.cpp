@@ -8,7 +8,8 @@
 // Each command that waits for a dialog prints "waiting" once it looks for
 // it and "found" when it has it, each on a line of its own, before its
 // output:
-//   click CAPTION ID TIMEOUT     BM_CLICK posted to the button
+//   click CAPTION ID TIMEOUT     BM_CLICK posted to the button; prints
+//                                "clicked" once it is posted
 //   close CAPTION TIMEOUT        the close box's command, SC_CLOSE
 //   closebox CAPTION TIMEOUT     prints "x y", a screen point that the
 //                                dialog itself calls HTCLOSE
@@ -261,8 +262,12 @@ int main(int argc, char **argv)
         return 1;
     }
     POINT pt;
-    if (strcmp(command, "click") == 0)
+    if (strcmp(command, "click") == 0) {
+        // Said once posted: a Yes to the restart question may end this
+        // process with the session before it has exited.
         PostMessageA(item, BM_CLICK, 0, 0);
+        Say("clicked");
+    }
     else if (strcmp(command, "close") == 0)
         PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     else if (strcmp(command, "closebox") == 0 && FindCloseBox(hwnd, &pt))
