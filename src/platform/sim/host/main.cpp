@@ -489,16 +489,15 @@ int main(int argc, char **argv)
     bool temporary = work == dir;
     std::string error;
     SimSnapshot before;
-    if (!SimLoadMachine(work, &error)) {
-        std::fprintf(stderr, "%s: %s\n", Me().c_str(), error.c_str());
-        g_signal = SIGABRT;
-    } else {
+    bool loaded = SimLoadMachine(work, &error);
+    if (loaded)
         before = SimTakeSnapshot();
-    }
+    else
+        std::fprintf(stderr, "%s: %s\n", Me().c_str(), error.c_str());
     SimUnloadMachine();
-    if (g_signal) {  // refused, or stopped before the run
+    if (!loaded || g_signal) {  // refused, or stopped before the run
         fs::remove_all(work, ec);
-        return g_signal == SIGABRT ? CANNOT_RUN : 128 + g_signal;
+        return loaded ? 128 + g_signal : CANNOT_RUN;
     }
     std::printf("Machine: %s%s\n", dir.c_str(), note.c_str());
 
