@@ -82,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(WriteProfileStringA(section.c_str(), op == 0 ? key.c_str() : nullptr, nullptr),
                "a deletion from a writable WIN.INI failed");
+    WriteProfileStringA(nullptr, nullptr, nullptr);  // the cache's copy to the disk
     std::string after = machine.Read("C:\\WINDOWS\\WIN.INI");
 
     std::vector<std::string> was = SplitLines(before), now = SplitLines(after);

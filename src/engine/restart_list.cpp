@@ -1,15 +1,19 @@
 // ScheduleRestartDeletions: five driver files stay loaded until Windows
 // restarts, so they are listed in WININIT.INI, whose [rename] section
-// Windows 9x works through once at its next start, before it loads them.
-// There "dest=src" moves src onto dest, and only the destination NUL (the
-// DOS null device) deletes: so each file gets a line "NUL=path". Driver
-// files that were in use when DeleteDriverFiles tried them follow the five.
+// Windows 9x works through once at its next start, before it loads them,
+// and then renames WININIT.BAK. There "dest=src" moves src onto dest, and
+// only the destination NUL (the DOS null device) deletes: so each file gets
+// a line "NUL=path". Driver files that were in use when DeleteDriverFiles
+// tried them follow the five.
 //
 // Our lines go into the first [rename] section: a start-up that reads only
 // one (Wine's does; nothing says Windows 9x reads a second) acts on them
 // however many sections follow. When another section follows it, the file
-// is rewritten beside itself and swapped in, so that a failure at any step
-// leaves WININIT.INI as it was. Otherwise the lines are appended.
+// is rewritten beside itself and moved in; otherwise the lines are appended.
+// Other programs' lines must each be acted upon exactly once: never lost,
+// never seen again by a start that already acted on them. How that holds
+// through power cuts, starts and other installers in between is the table
+// above Settle, checked by tests/unit/crash_sequences.cpp.
 //
 // The NT family never reads WININIT.INI: every listed path also goes to
 // MoveFileExA, which registers it there and does nothing on Windows 9x.
@@ -28,63 +32,99 @@ namespace {
 
 const unsigned char CONTROL_Z = 0x1A;
 
-// What the existing text is, as far as our lines are concerned.
+// WININIT.INI and our three names beside it, each as long as its name so
+// that they fit wherever it does.
+enum { INI, OLD_TEXT, NEW_TEXT, WAITING, NAME_COUNT };
+const char g_names[NAME_COUNT][FILE_NAME_WIDTH] = {
+    "wininit.ini",
+    "BR32WIN.OLD",  // WININIT.INI set aside while the new text is moved in
+    "BR32WIN.NEW",  // the new text, complete once BR32WIN.OLD is there
+    "BR32WIN.PND",  // a new text that found another WININIT.INI in its place
+};
+
+struct Paths {
+    char at[NAME_COUNT][TEXT_SIZE];
+};
+
+// What a text is, as far as our lines are concerned.
 struct IniState {
     BOOL endsInLineEnd;  // empty, or its last byte is LF (a final 0x1A aside)
     BOOL inRename;       // its last section header is [rename]
     long insertAt;       // start of the header line that ends the first
                          // [rename] section; -1: none follows it
-    long size;           // bytes read
+    long size;           // bytes read; -1: not read
 };
 
-// Reads the text once, a byte at a time, keeping only the state of the line
-// being read: a file of any size needs no more memory. A section header is
-// a line whose first byte after blanks (space, tab, CR) is '['; it is
-// [rename] when "rename]" follows in any case. Read as stored (cut FALSE),
-// a final 0x1A does not count: "a+" cuts it off before it appends; read
-// through "a+" (cut TRUE), a 0x1A still at the end is text.
-IniState ReadIniState(TEXTSTREAM *ini, BOOL cut)
+// "[rename]" at a line's start, a byte at a time: a header is a line whose
+// first byte after blanks (space, tab, CR) is '['; it is [rename] when
+// "rename]" follows in any case. A lone CR starts no line: a reader that
+// splits lines at LF skips it with the blanks.
+struct HeaderMatch {
+    BOOL lineStart;
+    int matched;  // bytes of "[rename]" matched on a header line; -1: none
+};
+
+enum { HEADER_NONE, HEADER_BLANK, HEADER_OTHER, HEADER_PART, HEADER_RENAME };
+
+int MatchHeader(HeaderMatch &m, int c)
 {
     static const char RENAME[] = "[rename]";
+    if (c == '\n') {
+        m.lineStart = TRUE;
+        m.matched = -1;
+        return HEADER_NONE;
+    }
+    if (m.lineStart) {
+        if (c == ' ' || c == '\t' || c == '\r')
+            return HEADER_BLANK;
+        m.lineStart = FALSE;
+        if (c != '[')
+            return HEADER_NONE;
+        m.matched = 1;
+        return HEADER_PART;
+    }
+    if (m.matched < 0)
+        return HEADER_NONE;
+    if (LowerAscii(c) != RENAME[m.matched]) {
+        m.matched = -1;
+        return HEADER_OTHER;
+    }
+    if (RENAME[++m.matched] != 0)
+        return HEADER_PART;
+    m.matched = -1;
+    return HEADER_RENAME;
+}
+
+// Reads the text once, a byte at a time, keeping only the state of the line
+// being read: a file of any size needs no more memory. Read as stored (cut
+// FALSE), a final 0x1A does not count: "a+" cuts it off before it appends;
+// read through "a+" (cut TRUE), a 0x1A still at the end is text.
+IniState ReadIniState(TEXTSTREAM *ini, BOOL cut)
+{
     IniState state;
     state.endsInLineEnd = TRUE;
     state.inRename = FALSE;
     state.insertAt = -1;
-    BOOL lineStart = TRUE;
+    HeaderMatch m = {TRUE, -1};
     BOOL seenRename = FALSE;
     BOOL endedBefore = TRUE;  // endsInLineEnd before the last byte
     int last = -1;
-    int matched = -1;  // bytes of RENAME matched on a header line; -1: none
     long lineOffset = 0;
     long offset = 0;
     for (int c = TextReadByte(ini); c >= 0; c = TextReadByte(ini), offset++) {
         endedBefore = state.endsInLineEnd;
         last = c;
         state.endsInLineEnd = c == '\n';
-        if (c == '\n') {
-            lineStart = TRUE;
-            matched = -1;
+        int header = MatchHeader(m, c);
+        if (c == '\n')
             lineOffset = offset + 1;
-        } else if (lineStart) {
-            // A lone CR starts no line: a reader that splits lines at LF
-            // skips it with the blanks.
-            if (c == ' ' || c == '\t' || c == '\r')
-                continue;
-            lineStart = FALSE;
-            if (c == '[') {
-                if (seenRename && state.insertAt < 0)
-                    state.insertAt = lineOffset;
-                state.inRename = FALSE;
-                matched = 1;
-            }
-        } else if (matched > 0) {
-            if (LowerAscii(c) != RENAME[matched]) {
-                matched = -1;
-            } else if (RENAME[++matched] == 0) {
-                seenRename = TRUE;
-                state.inRename = TRUE;
-                matched = -1;
-            }
+        if (header == HEADER_PART && m.matched == 1) {
+            if (seenRename && state.insertAt < 0)
+                state.insertAt = lineOffset;
+            state.inRename = FALSE;
+        } else if (header == HEADER_RENAME) {
+            seenRename = TRUE;
+            state.inRename = TRUE;
         }
     }
     state.size = offset;
@@ -96,6 +136,20 @@ IniState ReadIniState(TEXTSTREAM *ini, BOOL cut)
         state.endsInLineEnd = FALSE;
         state.inRename = FALSE;
         state.insertAt = -1;
+        state.size = -1;
+    }
+    return state;
+}
+
+IniState ReadFileState(const char *path)
+{
+    IniState state;
+    state.insertAt = -1;
+    state.size = -1;
+    TEXTSTREAM *file = TextOpen(path, "r");
+    if (file) {
+        state = ReadIniState(file, FALSE);
+        TextClose(file);
     }
     return state;
 }
@@ -144,11 +198,77 @@ void Append(const char *iniPath, const UninstallRun &run)
     TextClose(ini);
 }
 
-// The text again with the lines before insertAt, byte for byte, in newPath,
-// and on the disk. FALSE when the copy is not exactly the size bytes the
-// state was read from: a writer in between may have changed the file.
-BOOL WriteWithLines(const char *iniPath, const char *newPath, const IniState &state,
-                    const UninstallRun &run)
+// Writes c to out, holding back a 0x1A until more follows: a 0x1A that
+// ends a text copied into another would end that text for its readers.
+struct JoinedWriter {
+    TEXTSTREAM *out;
+    int last;     // the last byte written
+    BOOL heldZ;
+};
+
+void WriteJoined(JoinedWriter &w, int c)
+{
+    if (w.heldZ)
+        TextWriteByte(w.out, CONTROL_Z);
+    w.heldZ = c == CONTROL_Z;
+    if (!w.heldZ)
+        TextWriteByte(w.out, w.last = c);
+}
+
+// Copies the WININIT.INI that another program made while a text of ours
+// waited into that text's first [rename] section, after our lines: its
+// [rename] header lines are left out until its first other header, so that
+// its lines join the section; a final 0x1A is left out; a line end follows
+// when it ends inside a line. FALSE when it does not read as size bytes.
+BOOL CopyJoined(const char *path, long size, TEXTSTREAM *out)
+{
+    TEXTSTREAM *in = TextOpen(path, "r");
+    if (!in)
+        return FALSE;
+    JoinedWriter w = {out, '\n', FALSE};
+    HeaderMatch m = {TRUE, -1};
+    BOOL joining = TRUE;  // before the first header other than [rename]
+    BOOL dropLine = FALSE, keepLine = FALSE;
+    unsigned char held[16];  // the line's start, while it may be a header to leave out
+    int heldCount = 0;
+    long offset = 0;
+    for (int c = TextReadByte(in); c >= 0; c = TextReadByte(in), offset++) {
+        int header = MatchHeader(m, c);
+        if (dropLine) {
+            dropLine = c != '\n';
+            continue;
+        }
+        if (header == HEADER_RENAME && joining && !keepLine) {
+            heldCount = 0;
+            dropLine = TRUE;
+            continue;
+        }
+        if (header == HEADER_OTHER)
+            joining = FALSE;
+        held[heldCount++] = (unsigned char)c;
+        if ((header == HEADER_BLANK || header == HEADER_PART) && joining && !keepLine && heldCount < (int)sizeof held)
+            continue;
+        keepLine = c != '\n';
+        for (int i = 0; i < heldCount; i++)
+            WriteJoined(w, held[i]);
+        heldCount = 0;
+    }
+    for (int i = 0; i < heldCount; i++)
+        WriteJoined(w, held[i]);
+    if (w.last != '\n')
+        TextWriteLine(out, "");
+    BOOL ok = offset == size && !TextFailed(in);
+    TextClose(in);
+    return ok;
+}
+
+// base's text again with, before its insertAt, our lines and those of
+// joined (a path, or 0), byte for byte, in newPath, and on the disk. Ours
+// come first: whatever joined holds, they are in the first section. FALSE when a
+// copy is not exactly the bytes its state was read from: a writer in between
+// may have changed the file.
+BOOL WriteWithLines(const char *basePath, const IniState &base, const char *joined, long joinedSize,
+                    const char *newPath, const UninstallRun &run)
 {
     // Created afresh: a file left there by anyone else is not written into.
     DeleteFileA(newPath);
@@ -156,47 +276,21 @@ BOOL WriteWithLines(const char *iniPath, const char *newPath, const IniState &st
     if (!out)
         return FALSE;
     BOOL ok = TextReadByte(out) < 0 && !TextFailed(out);
-    TEXTSTREAM *in = ok ? TextOpen(iniPath, "r") : 0;
+    TEXTSTREAM *in = ok ? TextOpen(basePath, "r") : 0;
     if (in) {
         long offset = 0;
         for (int c = TextReadByte(in); c >= 0; c = TextReadByte(in), offset++) {
-            if (offset == state.insertAt)
+            if (offset == base.insertAt) {
                 ListFiles(run, out, FALSE);
+                if (joined && !CopyJoined(joined, joinedSize, out))
+                    ok = FALSE;
+            }
             TextWriteByte(out, c);
         }
-        ok = offset == state.size && !TextFailed(in);
+        ok = ok && offset == base.size && !TextFailed(in);
         TextClose(in);
     }
     return TextClose(out) == 0 && in && ok;
-}
-
-// Our two names beside WININIT.INI, each of the same length as its name so
-// that they fit where it does.
-struct SwapPaths {
-    char ini[TEXT_SIZE];
-    char newFile[TEXT_SIZE];  // the new text, before it is moved in
-    char oldFile[TEXT_SIZE];  // the old text, while the new is moved in
-};
-
-// WININIT.INI rewritten with the lines in place, in three moves because
-// Windows 9x has no MoveFileEx and MoveFileA refuses an existing target.
-// FALSE when it was put back as it was, for the caller to append instead.
-// A failed move back keeps both of our files beside whatever is there, so
-// that the next run can tell what happened (SettleLeftovers).
-BOOL Rewrite(const SwapPaths &paths, const UninstallRun &run, const IniState &state)
-{
-    if (WriteWithLines(paths.ini, paths.newFile, state, run) && MoveFileA(paths.ini, paths.oldFile)) {
-        if (!MoveFileA(paths.newFile, paths.ini)) {
-            if (!MoveFileA(paths.oldFile, paths.ini))
-                return TRUE;
-            DeleteFileA(paths.newFile);
-            return FALSE;
-        }
-        DeleteFileA(paths.oldFile);
-        return TRUE;
-    }
-    DeleteFileA(paths.newFile);
-    return FALSE;
 }
 
 inline BOOL Exists(const char *path)
@@ -204,61 +298,108 @@ inline BOOL Exists(const char *path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Results of SettleLeftovers.
-enum { SETTLED = 0, APPEND_ONLY = 1, LEAVE_ALONE = 2 };
-
-// What an earlier run that stopped part-way left, told by which of the
-// three files are there; each state is put right before this run writes.
-int SettleLeftovers(const SwapPaths &paths)
+// WININIT.INI rewritten: the new text written beside it, WININIT.INI set
+// aside, the new text moved in. Windows 9x has no MoveFileEx, and MoveFileA
+// refuses an existing target, so there is a moment without WININIT.INI:
+// BR32WIN.OLD and BR32WIN.NEW together say that the new text is complete
+// and holds everything. The new text is made from base (WININIT.INI, or a
+// waiting text with WININIT.INI's lines joined in). FALSE when the lines
+// must be appended instead.
+BOOL Rewrite(const Paths &paths, int base, const IniState &state, long joinedSize, const UninstallRun &run)
 {
-    BOOL ini = Exists(paths.ini), oldFile = Exists(paths.oldFile), newFile = Exists(paths.newFile);
-    if (oldFile) {
-        // All three: a move back failed, and someone made WININIT.INI since.
-        // Which text is whose cannot be told: none of them is touched.
-        if (ini && newFile)
-            return APPEND_ONLY;
-        if (ini) {
-            // The swap was made: the old text is ours to delete.
-            DeleteFileA(paths.oldFile);
-        } else if (!MoveFileA(paths.oldFile, paths.ini)) {
-            // Stopped between the moves: the old text is WININIT.INI. Until
-            // it is back, a new one would pass it for ours.
-            return LEAVE_ALONE;
+    const BOOL merge = base == WAITING;
+    if (!WriteWithLines(paths.at[base], state, merge ? paths.at[INI] : 0, joinedSize, paths.at[NEW_TEXT], run) ||
+        !MoveFileA(paths.at[INI], paths.at[OLD_TEXT])) {
+        DeleteFileA(paths.at[NEW_TEXT]);
+        return FALSE;
+    }
+    // The waiting text is in the new one: it goes before the new text is
+    // moved in, so that a waiting text beside BR32WIN.OLD alone is never one
+    // that was moved in.
+    BOOL waitingGone = !merge || DeleteFileA(paths.at[WAITING]);
+    if (waitingGone && MoveFileA(paths.at[NEW_TEXT], paths.at[INI])) {
+        DeleteFileA(paths.at[OLD_TEXT]);
+        return TRUE;
+    }
+    // Not moved in: the old text goes back where a start reads it, unless
+    // the new text alone holds the waiting one; what stays is settled by the
+    // next run.
+    if (!(merge && waitingGone) && MoveFileA(paths.at[OLD_TEXT], paths.at[INI]))
+        DeleteFileA(paths.at[NEW_TEXT]);
+    return FALSE;
+}
+
+// What an earlier run left, by which of our files are there (- absent,
+// . either way), each put right before this run writes. Every row follows
+// from the steps above: BR32WIN.OLD appears only once the new text is
+// complete, BR32WIN.NEW goes only by being moved in (or as a copy never
+// used), BR32WIN.PND only once merged into a text set to be moved in.
+//
+//  OLD NEW PND INI  history                                 done
+//   -   x   .   .   a new text never moved in               NEW deleted
+//   x   x   x   .   a merge stopped after INI was set aside PND deleted: it is in NEW
+//   x   x   -   -   stopped between the two moves (and any  NEW moved in
+//                   starts since, which found no INI)
+//   x   x   -   x   the same, then another program made INI NEW renamed PND
+//   x   -   .   .   NEW was moved in; OLD was not deleted   OLD deleted
+//   -   -   x   -   a waiting text, and a start took INI    PND moved in
+//   -   -   x   x   a waiting text                          merged with INI
+//
+// TRUE when neither BR32WIN.OLD nor BR32WIN.NEW is left, so that a new text
+// may be made; FALSE when a step failed and only appending is safe.
+BOOL Settle(const Paths &paths)
+{
+    BOOL oldText = Exists(paths.at[OLD_TEXT]);
+    if (Exists(paths.at[NEW_TEXT])) {
+        if (!oldText) {
+            if (!DeleteFileA(paths.at[NEW_TEXT]))
+                return FALSE;
+        } else if ((Exists(paths.at[WAITING]) && !DeleteFileA(paths.at[WAITING])) ||
+                   !MoveFileA(paths.at[NEW_TEXT], paths.at[Exists(paths.at[INI]) ? WAITING : INI])) {
+            return FALSE;
         }
     }
-    // An unfinished copy.
-    if (newFile)
-        DeleteFileA(paths.newFile);
-    return SETTLED;
+    if (oldText && !DeleteFileA(paths.at[OLD_TEXT]))
+        return FALSE;
+    if (Exists(paths.at[WAITING]) && !Exists(paths.at[INI]))
+        MoveFileA(paths.at[WAITING], paths.at[INI]);
+    return TRUE;
 }
 
 }  // namespace
 
 void ScheduleRestartDeletions(const UninstallRun &run)
 {
-    SwapPaths paths;
-    if (ComposePath(paths.ini, run.windowsDir, "wininit.ini") &&
-        ComposePath(paths.newFile, run.windowsDir, "BR32WIN.NEW") &&
-        ComposePath(paths.oldFile, run.windowsDir, "BR32WIN.OLD")) {
-        int settled = SettleLeftovers(paths);
+    Paths paths;
+    BOOL named = TRUE;
+    for (int i = 0; i < NAME_COUNT; i++)
+        named = named && ComposePath(paths.at[i], run.windowsDir, g_names[i]);
+    if (named) {
+        // Windows 9x may still hold another installer's lines in its profile
+        // cache: written out first, so that the file read is the file the
+        // next start reads, and no cached copy replaces ours later.
+        WritePrivateProfileStringA(0, 0, 0, paths.at[INI]);
+        BOOL clear = Settle(paths);
         // Only a plain file is moved: a move would not keep a read-only,
         // hidden or system mark where the file's owner set it.
-        DWORD marks = GetFileAttributesA(paths.ini);
+        DWORD marks = GetFileAttributesA(paths.at[INI]);
         IniState state;
         state.insertAt = -1;
-        // Read as it is stored: "a+" would cut a final 0x1A before the
-        // phase knows whether it appends.
-        TEXTSTREAM *read = settled == SETTLED && marks != INVALID_FILE_ATTRIBUTES &&
-                                   (marks & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                             FILE_ATTRIBUTE_SYSTEM)) == 0
-                               ? TextOpen(paths.ini, "r")
-                               : 0;
-        if (read) {
-            state = ReadIniState(read, FALSE);
-            TextClose(read);
+        int base = INI;
+        long joinedSize = -1;
+        if (clear && marks != INVALID_FILE_ATTRIBUTES &&
+            (marks & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0) {
+            // Read as stored: "a+" would cut a final 0x1A before the phase
+            // knows whether it appends.
+            state = ReadFileState(paths.at[INI]);
+            if (Exists(paths.at[WAITING])) {
+                joinedSize = state.size;
+                base = WAITING;
+                state = joinedSize < 0 ? state : ReadFileState(paths.at[WAITING]);
+            }
         }
-        if (settled != LEAVE_ALONE && (state.insertAt < 0 || !Rewrite(paths, run, state)))
-            Append(paths.ini, run);
+        if (state.insertAt < 0 || !Rewrite(paths, base, state, joinedSize, run))
+            Append(paths.at[INI], run);
     }
     ListFiles(run, 0, TRUE);
 }

@@ -167,10 +167,14 @@ PLATFORM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Res
                                         const BYTE *lpData, DWORD cbData);
 PLATFORM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
-// System profile WIN.INI (kernel32)
+// Profiles: WIN.INI and other .ini files (kernel32)
 PLATFORM_API DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                             LPSTR lpReturnedString, DWORD nSize);
 PLATFORM_API BOOL WINAPI WriteProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString);
+// Any other .ini file; with section, key and value NULL, Windows 9x writes
+// out the copy of the file that it keeps in memory.
+PLATFORM_API BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
+                                                    LPCSTR lpFileName);
 
 // Directories, files, version, strings (kernel32)
 PLATFORM_API UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);

@@ -37,7 +37,7 @@ const std::pair<const char *, long> g_faults[] = {
     {"FileIoSeek", ERROR_ACCESS_DENIED}, {"FileIoTruncate", ERROR_ACCESS_DENIED}, {"FileIoClose", ERROR_ACCESS_DENIED},
     {"FileIoFlush", ERROR_ACCESS_DENIED},
     {"PlatformAlloc", ERROR_NOT_ENOUGH_MEMORY}, {"GetFileAttributesA", ERROR_FILE_NOT_FOUND},
-    {"MoveFileA", ERROR_ACCESS_DENIED}, {"MoveFileExA", ERROR_ACCESS_DENIED},
+    {"MoveFileA", ERROR_ACCESS_DENIED}, {"MoveFileExA", ERROR_ACCESS_DENIED}, {"WritePrivateProfileStringA", ERROR_SHARING_VIOLATION},
     {"RegSetValueExA", ERROR_ACCESS_DENIED}, {"RegDeleteValueA", ERROR_ACCESS_DENIED},
     {"SendMessageTimeoutA", 1460L /* ERROR_TIMEOUT */},
 };

@@ -188,41 +188,48 @@ void GrowTheFile()
     std::ofstream(g_growing, std::ios::binary | std::ios::app) << "NUL=C:\\NEW.TMP\r\n";
 }
 
-// What an earlier run, an interruption or the user left beside WININIT.INI,
-// and its marks: settled first, and never a reason for our lines to be
-// nowhere or another program's to be lost.
+// What an earlier run, an interruption or the user left beside WININIT.INI:
+// a row for each row of the table above Settle, and the text another
+// program made joined into a waiting one. The marks and a file that grows
+// between its reads, which the crash sequences do not draw, too.
 TEST(RestartList, SettlesWhatItFindsBesideTheFile)
 {
     const std::string W = "C:\\WINDOWS", lines = FiveLines("C:\\WINDOWS\\SYSTEM"), none = "<missing>";
     const std::string R = "[rename]\r\n", P = R + "NUL=C:\\OLD.TMP\r\n", V = "[CombineVxDs]\r\nA=B\r\n";
+    const std::string X = "NUL=C:\\X.TMP\r\n", NEW = P + lines + V;  // a complete new text
     const struct {
         const char *what;
-        std::string ini, oldFile, newFile;  // before
-        const char *marks;                   // WININIT.INI's [Attributes]
-        bool grows;                          // between the two reads
-        std::string iniAfter, oldAfter, newAfter;
+        std::string ini, oldFile, newFile, waiting;  // before
+        const char *marks;                            // WININIT.INI's [Attributes]
+        bool grows;                                   // between the two reads
+        std::string iniAfter, waitingAfter;           // none of ours is left but the waiting text
     } cases[] = {
-        {"a stale BR32WIN.OLD beside it: the swap was made, ours goes", P + V, "stale", none, "", false,
-         P + lines + V, none, none},
-        {"no WININIT.INI, BR32WIN.OLD: moved back first", none, P + V, none, "", false, P + lines + V, none, none},
-        {"no WININIT.INI, both of ours: moved back, the copy deleted", none, P + V, P + lines + V, "", false,
-         P + lines + V, none, none},
-        {"all three: a move back failed, none is touched, ours appended", R + "NUL=C:\\X\r\n", P + V, "junk", "",
-         false, R + "NUL=C:\\X\r\n" + lines, P + V, "junk"},
-        {"a stale BR32WIN.NEW: an unfinished copy, deleted", P + V, none, "[rename]\r\nNUL", "", false,
-         P + lines + V, none, none},
-        {"read-only: never moved, nothing written", P + V, none, none, "R", false, P + V, none, none},
-        {"hidden: never moved, appended under a header", P + V, none, none, "H", false, P + V + R + lines, none, none},
-        {"system: never moved, appended under a header", P + V, none, none, "S", false, P + V + R + lines, none, none},
-        {"a lone CR before a header starts no line", P + "\r\n\r" + V, none, none, "", false,
-         P + "\r\n" + lines + "\r" + V, none, none},
-        {"a file that grows between the reads: appended instead", P + V, none, none, "", true,
-         P + V + "NUL=C:\\NEW.TMP\r\n" + R + lines, none, none},
+        {"- x . .: a new text never moved in is deleted", P + V, none, "[rename]\r\nNUL", none, "", false,
+         P + lines + V, none},
+        {"x x x -: the waiting text is in the new one, which is moved in", none, R + X, P + lines + X + lines + V,
+         P + lines + V, "", false, P + lines + X + lines + lines + V, none},
+        {"x x - -: stopped between the moves, the new text is moved in", none, P + V, NEW, none, "", false,
+         P + lines + lines + V, none},
+        {"x x - x: another program made WININIT.INI, the new text waits and is merged", R + X, P + V, NEW, none, "",
+         false, P + lines + lines + X + V, none},
+        {"x - - x: a stale BR32WIN.OLD is deleted", P + V, "stale", none, none, "", false, P + lines + V, none},
+        {"x - - -: a stale BR32WIN.OLD alone is deleted, nothing moved back", none, P + V, none, none, "", false,
+         R + lines, none},
+        {"- - x -: a waiting text is moved in", none, none, none, NEW, "", false, P + lines + lines + V, none},
+        {"- - x x: a waiting text is merged", R + X, none, none, NEW, "", false, P + lines + lines + X + V, none},
+        {"- - x x, WININIT.INI hidden: appended, the text waits", R + X, none, none, NEW, "H", false, R + X + lines,
+         NEW},
+        {"read-only: never moved, nothing written", P + V, none, none, none, "R", false, P + V, none},
+        {"system: never moved, appended under a header", P + V, none, none, none, "S", false, P + V + R + lines, none},
+        {"a file that grows between the reads: appended instead", P + V, none, none, none, "", true,
+         P + V + "NUL=C:\\NEW.TMP\r\n" + R + lines, none},
     };
     for (const auto &c : cases) {
         Machine machine;
-        const std::pair<std::string, std::string> files[] = {
-            {W + "\\wininit.ini", c.ini}, {W + "\\BR32WIN.OLD", c.oldFile}, {W + "\\BR32WIN.NEW", c.newFile}};
+        const std::pair<std::string, std::string> files[] = {{W + "\\wininit.ini", c.ini},
+                                                             {W + "\\BR32WIN.OLD", c.oldFile},
+                                                             {W + "\\BR32WIN.NEW", c.newFile},
+                                                             {W + "\\BR32WIN.PND", c.waiting}};
         for (const auto &[path, bytes] : files)
             if (bytes != none)
                 machine.File(path, bytes);
@@ -247,13 +254,50 @@ TEST(RestartList, SettlesWhatItFindsBesideTheFile)
         }
         ScheduleRestartDeletions(run);
         EXPECT_EQ(c.iniAfter, machine.Read(W + "\\wininit.ini")) << c.what;
-        EXPECT_EQ(c.oldAfter, machine.Read(W + "\\BR32WIN.OLD")) << c.what;
-        EXPECT_EQ(c.newAfter, machine.Read(W + "\\BR32WIN.NEW")) << c.what;
+        EXPECT_EQ(c.waitingAfter, machine.Read(W + "\\BR32WIN.PND")) << c.what;
+        EXPECT_TRUE(machine.Read(W + "\\BR32WIN.OLD") == none && machine.Read(W + "\\BR32WIN.NEW") == none) << c.what;
         if (*c.marks) {  // the marks stay with the file
             EXPECT_EQ(c.marks[0] == 'R' ? 0x01u : c.marks[0] == 'H' ? 0x02u : 0x04u,
                       GetFileAttributesA((W + "\\wininit.ini").c_str()) & 0x07u) << c.what;
         }
         EXPECT_EQ("", SimOpenHandles()) << c.what;
+    }
+}
+
+// Another program's WININIT.INI joined into a waiting text's first [rename]
+// section, after our lines: its [rename] headers left out up to its first
+// other section, the rest byte for byte, a line end after it; a final 0x1A
+// left out.
+TEST(RestartList, AnotherProgramsTextJoinsTheFirstSection)
+{
+    const std::string W = "C:\\WINDOWS", lines = FiveLines("C:\\WINDOWS\\SYSTEM");
+    const std::string P = "[rename]\r\nNUL=C:\\OLD.TMP\r\n", V = "[CombineVxDs]\r\nA=B\r\n";
+    const struct {
+        const char *what;
+        std::string ini, joined;  // WININIT.INI, and what of it joins
+    } cases[] = {
+        {"a line of its own", "[rename]\r\nNUL=C:\\X\r\n", "NUL=C:\\X\r\n"},
+        {"headers in other letters and blanks, two of them", " [ReName] ;x\r\nA=1\r\n\t[RENAME]\r\nB=2\r\n", "A=1\r\nB=2\r\n"},
+        {"another section keeps its header and what follows", "[rename]\r\nA=1\r\n[Foo]\r\nF=1\r\n[rename]\r\nB=2\r\n",
+         "A=1\r\n[Foo]\r\nF=1\r\n[rename]\r\nB=2\r\n"},
+        {"no line end at its end, a final 0x1A", "[rename]\r\nA=1\x1A", "A=1\r\n"},
+        {"a 0x1A inside stays", "[rename]\r\nA=\x1A" "1\r\n", "A=\x1A" "1\r\n"},
+        {"a line before any header", "; made by X\r\n[rename]\r\nA=1\r\n", "; made by X\r\nA=1\r\n"},
+        {"a long run of blanks before a header: kept as it is", std::string(20, ' ') + "[rename]\r\nA=1\r\n",
+         std::string(20, ' ') + "[rename]\r\nA=1\r\n"},
+        {"only a header", "[rename]\r\n", ""},
+        {"empty", "", ""},
+    };
+    for (const auto &c : cases) {
+        Machine machine;
+        machine.File(W + "\\wininit.ini", c.ini).File(W + "\\BR32WIN.PND", P + V);
+        ASSERT_TRUE(machine.Load()) << c.what;
+        UninstallRun run = {};
+        strcpy(run.windowsDir, W.c_str());
+        strcpy(run.systemDir, "C:\\WINDOWS\\SYSTEM");
+        ScheduleRestartDeletions(run);
+        EXPECT_EQ(P + lines + c.joined + V, machine.Read(W + "\\wininit.ini")) << c.what;
+        EXPECT_EQ("<missing>", machine.Read(W + "\\BR32WIN.PND")) << c.what;
     }
 }
 

@@ -164,6 +164,7 @@ inline RunResult RunOn(const std::string &dir, const std::function<void()> &prep
     if (prepare)
         prepare();
     RunUninstall();
+    SimWriteOutProfiles();  // the run is over
     SimSnapshot after = SimTakeSnapshot();
     SimChanges changes = SimCompareSnapshots(before ? *before : taken, after);
     result = {Flatten(changes), SimFormatChanges(changes), SimCalls(), SimOpenHandles(),

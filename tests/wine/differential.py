@@ -66,6 +66,7 @@ SCENARIOS = {
     "ok_yes_sections": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "sections"),
     "ok_yes_busy": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "busy"),
     "ok_yes_stale": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "stale"),
+    "ok_yes_acted": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "acted"),
     "ok_no_alone": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "alone"),
     "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", None),
     "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", None),
@@ -79,7 +80,9 @@ SCENARIOS = {
 # deletion pending, its last line without a line end, then the 0x1A that old
 # editors leave; or that line's section followed by another one, as a driver
 # installation waiting for the restart leaves it; "stale": the same beside
-# the BR32WIN.OLD that an earlier run left. "busy": BR32SHEL.DLL held open
+# the BR32WIN.OLD that an earlier run left; "acted": that BR32WIN.OLD alone
+# after a start acted on the file it was swapped for, and C:\OLD.TMP made
+# again since, which must stay. "busy": BR32SHEL.DLL held open
 # during the removal, as Explorer holds a shell extension. "alone": ours is
 # the only printer, and the default: no default is left.
 SECTIONS = b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n"
@@ -87,6 +90,7 @@ SAMPLE_VARIANTS = {
     "pending": b"[rename]\r\nNUL=C:\\OLD.TMP\x1a",
     "sections": SECTIONS,
     "stale": SECTIONS,
+    "acted": None,
     "busy": None,
     "alone": None,
 }
@@ -133,6 +137,11 @@ def sample_machine(mode, variant):
         g.busy.append(mm.GEN_SYSTEM + "\\BR32SHEL.DLL")
     elif variant == "alone":
         g.win_ini = re.sub(rb"(?m)^" + re.escape(mm.OTHER.encode()) + rb"=[^\r\n]*\r?\n", b"", g.win_ini)
+    elif variant == "acted":
+        g.layer.file(mm.GEN_WINDOWS + "\\BR32WIN.OLD", SECTIONS)
+        g.layer.file(mm.GEN_WINDOWS + "\\WININIT.BAK", SECTIONS.replace(b"[Combine", b"NUL=C:\\X.DLL\r\n[Combine"))
+        g.layer.file("C:\\OLD.TMP", b"new\r\n")
+        g.must_stay = ["C:\\OLD.TMP"]
     elif variant:
         g.wininit = SAMPLE_VARIANTS[variant]
         g.layer.file("C:\\OLD.TMP", b"old\r\n")
@@ -460,6 +469,8 @@ def run_case(args, name, g, scenario, base, display):
                 if callable(how):
                     how(sim, wine)
             problems += compare(sim, wine) + check_run(run, g.mode, "--restart yes" in options)
+            problems += ["%s is gone" % p for p in getattr(g, "must_stay", [])
+                         if not os.path.exists(unix_path(run.drive_c, p))]
         except WineStartUp as e:
             if attempt == 1:
                 print("        %s: Wine's start-up failed, before the program ran; trying again: %s"

@@ -59,7 +59,8 @@ std::string SimFormatCalls(const std::vector<SimCall> &calls);
 // return FALSE with error as the last error; FindFirstFileA returns
 // INVALID_HANDLE_VALUE; FileIoOpen returns 0; FileIoRead, FileIoWriteAtEnd
 // return -1; the directory queries return 0 and fill nothing. occurrence 0
-// fails every call of that name.
+// fails every call of that name. A name "A|B" counts the calls of A and B
+// together: "MoveFileA|DeleteFileA", 3 fails the third move or deletion.
 void SimFailCall(const std::string &name, int occurrence, long error);
 void SimClearFaults();
 
@@ -73,6 +74,11 @@ const int SIM_STOPPED = 86;
 void SimAfterCall(long n, void (*action)());
 void SimStopProcess();
 
+// Runs observer right after every recorded call, with that call, until the
+// machine is unloaded (null: none): for a test that looks at the drives
+// after each call, as a power cut there would leave them.
+void SimObserveCalls(void (*observer)(const SimCall &call));
+
 // ------------------------------------------------------ registry for tests
 // Full key paths under a root name, e.g.
 // "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0000"; aliases resolve.
@@ -84,8 +90,23 @@ bool SimKeyExists(const std::string &fullPath);
 // C:\WINDOWS\wininit.ini, block#1 52000 bytes"; "" when nothing is.
 std::string SimOpenHandles();
 
+// ---------------------------------------------------------- profile cache
+// The profile services keep the text of WIN.INI, and of the one other .ini
+// file used last, in memory, as Windows 9x does (sim/profile). A finished
+// run and a restart request write the copies out (SimSaveMachine does);
+// a power cut loses them.
+void SimWriteOutProfiles();
+void SimLoseProfiles();
+// What the cache holds that the disk may not: each changed copy's path, a
+// line end and its text; "" when no copy changed.
+std::string SimCachedProfile();
+// Puts text in the cache as the changed copy of file (a program path), as
+// another program's profile writes would have left it: for tests.
+void SimSetCachedProfile(const std::string &file, const std::string &text);
+
 // ---------------------------------------------------------------- restart
-// ExitWindowsEx on the simulated machine records the request, nothing more.
+// ExitWindowsEx on the simulated machine records the request and writes
+// out the profile cache, as the shutdown does.
 int SimRestartRequests();
 
 // The machine's next start, run once the program has ended, as Windows 9x

@@ -90,8 +90,11 @@ long SimLastError();
 // error left as the last error; the call is recorded either way.
 BOOL SimBooleanResult(const char *name, const std::vector<std::string> &args, long error);
 
-// ExitWindowsEx on the simulated machine counts a restart request here.
+// ExitWindowsEx on the simulated machine counts a restart request here,
+// and runs what a layer above asked to run at a shutdown (the profile
+// cache's write-out).
 void SimNoteRestart();
+void SimOnRestart(void (*action)());
 
 // Forgets the call record, the call counts, the faults, the last error and
 // the restart requests.

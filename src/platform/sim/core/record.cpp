@@ -25,8 +25,10 @@ std::map<std::string, int> g_callCounts;
 std::vector<Fault> g_faults;
 long g_lastError = 0;
 int g_restarts = 0;
+void (*g_onRestart)() = nullptr;
 long g_actionAt = 0;
 void (*g_action)() = nullptr;
+void (*g_observer)(const SimCall &) = nullptr;
 
 // Printable form of a recorded argument: control bytes escaped, so that
 // written lines show their CR LF.
@@ -54,9 +56,21 @@ std::string Printable(const std::string &text)
 
 bool SimFault(const char *name, long *error)
 {
-    int occurrence = ++g_callCounts[name];
+    ++g_callCounts[name];
     for (const Fault &fault : g_faults) {
-        if (fault.name == name && (fault.occurrence == 0 || fault.occurrence == occurrence)) {
+        // "A|B": the calls of A and B counted together.
+        int occurrence = 0;
+        bool named = false;
+        for (size_t start = 0; start <= fault.name.size();) {
+            size_t end = fault.name.find('|', start);
+            end = end == std::string::npos ? fault.name.size() : end;
+            std::string each = fault.name.substr(start, end - start);
+            named = named || each == name;
+            auto count = g_callCounts.find(each);
+            occurrence += count == g_callCounts.end() ? 0 : count->second;
+            start = end + 1;
+        }
+        if (named && (fault.occurrence == 0 || fault.occurrence == occurrence)) {
             *error = fault.error;
             return true;
         }
@@ -69,6 +83,8 @@ void SimRecord(const char *name, const std::vector<std::string> &args, long resu
     if (!SimMachine().loaded)
         return;
     g_calls.push_back(SimCall{name, args, result});
+    if (g_observer)
+        g_observer(g_calls.back());
     if (g_action && (long)g_calls.size() == g_actionAt) {
         void (*action)() = g_action;
         g_action = nullptr;
@@ -80,6 +96,11 @@ void SimAfterCall(long n, void (*action)())
 {
     g_actionAt = n;
     g_action = n > 0 ? action : nullptr;
+}
+
+void SimObserveCalls(void (*observer)(const SimCall &call))
+{
+    g_observer = observer;
 }
 
 void SimStopProcess()
@@ -192,6 +213,13 @@ int SimRestartRequests()
 void SimNoteRestart()
 {
     g_restarts++;
+    if (g_onRestart)
+        g_onRestart();
+}
+
+void SimOnRestart(void (*action)())
+{
+    g_onRestart = action;
 }
 
 // Forgets what the record and the faults hold, for load and unload.
@@ -202,4 +230,5 @@ void SimResetRecord()
     g_lastError = 0;
     g_restarts = 0;
     g_action = nullptr;
+    g_observer = nullptr;
 }

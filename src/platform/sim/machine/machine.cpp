@@ -247,6 +247,8 @@ bool SimSaveMachine()
 {
     if (!SimMachine().loaded)
         return false;
+    // The run is over: what the profile cache held goes to the disk.
+    SimWriteOutProfiles();
     // Only a deletion or a changed value changes the registry; without one
     // the file stays as it is, byte for byte and untouched. It is written
     // beside itself and renamed over, keeping its mode (SimWriteHostFile).
@@ -258,6 +260,7 @@ bool SimSaveMachine()
 
 void SimUnloadMachine()
 {
+    SimLoseProfiles();
     SimRegCloseAll();
     SimFindCloseAll();
     SimIoCloseAll();

@@ -1,12 +1,23 @@
-// The system profile: WIN.INI in the Windows directory, read and written
-// at once by GetProfileStringA and WriteProfileStringA.
+// The profile services: WIN.INI in the Windows directory
+// (GetProfileStringA, WriteProfileStringA) and any other .ini file
+// (WritePrivateProfileStringA), through the cache Windows 9x keeps.
+//
+// The cache (docs/machine-format.md, with its anchors): the text of WIN.INI,
+// and of the one other file used last, held in memory. A write changes only
+// the copy; the copy goes to the disk when a flush call (all of section,
+// key and value NULL) names it, when a profile call uses another file in
+// its place, at a restart request, and when a run ends; a power cut loses
+// it. A flush also empties the slot, so the next call reads the disk again.
+// Nothing says Windows 9x looks at the file's time before it uses or
+// writes out its copy, so it does not: the worse case, where a copy
+// written out replaces whatever the disk holds.
 //
 // The profile rules kept: section and key names compare case-insensitively;
 // blanks around a name or a value are not part of it, and a value enclosed
 // in quotes loses them; the first section of a name, and its first key of
 // a name, are the ones read and changed; a missing key gives the default,
 // without its trailing blanks; a value longer than the buffer is cut to
-// nSize-1 characters and still ends in a NUL; a missing WIN.INI is an empty
+// nSize-1 characters and still ends in a NUL; a missing file is an empty
 // profile, and a deletion from it creates nothing.
 //
 // A deletion takes out exactly the lines it removes: a key's line, or a
@@ -17,6 +28,7 @@
 #include "core/core.h"
 #include "drives/drives.h"
 #include "profile/profile.h"
+#include "sim.h"
 
 namespace {
 
@@ -97,31 +109,65 @@ bool FindKey(const std::vector<Line> &lines, size_t header, size_t after, const 
     return false;
 }
 
-bool ReadProfile(SimPath *path, std::string *text)
+// One slot of the cache: a file's text as the profile calls see it.
+struct Cached {
+    std::string key;   // the file's folded path; "" when the slot is empty
+    std::string file;  // its path as first named
+    std::string text;
+    bool dirty = false;
+};
+
+Cached g_winIni;   // WIN.INI
+Cached g_private;  // the other file used last
+
+// The copy to the disk, if it changed, and the slot emptied. A file that
+// became a folder, busy or read-only meanwhile keeps what it holds.
+void WriteOut(Cached &slot)
 {
-    text->clear();
-    if (SimResolve(SimProfilePath().c_str(), path) != ERROR_SUCCESS)
-        return false;
-    if (path->exists && !path->isDir)
-        SimReadHostFile(path->host, text);
-    return true;
+    SimPath path;
+    if (slot.dirty && SimResolve(slot.file.c_str(), &path) == ERROR_SUCCESS &&
+        !(path.exists && (path.isDir || SimIsBusy(path) || SimIsReadOnly(path))))
+        SimWriteHostFile(path.host, slot.text);
+    slot = Cached();
 }
 
-// Copies a double-NUL list of names into the caller's buffer. A list that
-// does not fit comes back as Windows 9x cuts it (Wine's profile.c, its
-// Win9x cases), with the count nSize-2 all the same: a list of sections
-// without the name that would not fit whole, a list of keys with its last
-// name cut to end two bytes before the buffer does.
+// The slot that holds file (a program path) once loaded, its copy read
+// from the disk when the slot held another file; null when the path names
+// nothing a file can be.
+Cached *Load(const std::string &file, long *error)
+{
+    SimPath path, winIni;
+    *error = SimResolve(file.c_str(), &path);
+    if (*error != ERROR_SUCCESS)
+        return nullptr;
+    bool system = SimResolve(SimProfilePath().c_str(), &winIni) == ERROR_SUCCESS && winIni.key == path.key;
+    Cached &slot = system ? g_winIni : g_private;
+    if (slot.key != path.key) {
+        WriteOut(slot);
+        if (path.exists && !path.isDir)
+            SimReadHostFile(path.host, &slot.text);
+        slot.key = path.key;
+        slot.file = file;
+    }
+    return &slot;
+}
+
+// Copies a double-NUL list of names into the caller's buffer (size is not
+// 0). A list that does not fit comes back as Windows 9x cuts it (Wine's
+// profile.c, its Win9x cases), with the count nSize-2 all the same: a list
+// of sections without the name that would not fit whole, a list of keys
+// with its last name cut to end two bytes before the buffer does.
 DWORD CopyList(const std::string &list, LPSTR buffer, DWORD size, bool sections)
 {
-    if (size == 1) {
-        buffer[0] = 0;
-        return 0;
-    }
     if (list.size() + 1 <= size) {
         std::memcpy(buffer, list.data(), list.size());
         buffer[list.size()] = 0;
         return (DWORD)list.size();
+    }
+    // No room for a name: only the NULs, as many as fit.
+    if (size < 3) {
+        std::memset(buffer, 0, size);
+        return 0;
     }
     size_t kept = size - 3;
     if (sections) {
@@ -135,11 +181,8 @@ DWORD CopyList(const std::string &list, LPSTR buffer, DWORD size, bool sections)
     return size - 2;
 }
 
-DWORD ReadString(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
+DWORD ReadString(const std::string &text, LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
 {
-    SimPath path;
-    std::string text;
-    ReadProfile(&path, &text);
     std::vector<Line> lines = SplitLines(text);
     size_t header = 0, after = 0, found = 0;
     if (!app) {
@@ -173,14 +216,14 @@ DWORD ReadString(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
     return (DWORD)length;
 }
 
-long WriteString(LPCSTR app, LPCSTR key, LPCSTR string)
+// The write on the cached copy of file.
+long WriteString(const std::string &file, LPCSTR app, LPCSTR key, LPCSTR string)
 {
-    if (!app)
-        return key || string ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;  // a flush
-    SimPath path;
-    std::string text;
-    if (!ReadProfile(&path, &text))
-        return key && string ? ERROR_PATH_NOT_FOUND : ERROR_SUCCESS;  // nothing to delete
+    long error;
+    Cached *slot = Load(file, &error);
+    if (!slot)
+        return key && string ? error : ERROR_SUCCESS;  // nothing to delete
+    const std::string &text = slot->text;
     std::vector<Line> lines = SplitLines(text);
     size_t header = 0, after = 0, found = 0;
     bool hasSection = FindSection(lines, app, &header, &after);
@@ -214,13 +257,44 @@ long WriteString(LPCSTR app, LPCSTR key, LPCSTR string)
             changed += "[" + std::string(app) + "]\r\n" + entry + "\r\n";
         }
     }
+    // What cannot be written to the file is not taken into its copy.
+    SimPath path;
+    SimResolve(file.c_str(), &path);
     if (path.exists && path.isDir)
         return ERROR_ACCESS_DENIED;
     if (path.exists && SimIsBusy(path))
         return ERROR_SHARING_VIOLATION;
     if (path.exists && SimIsReadOnly(path))
         return ERROR_ACCESS_DENIED;
-    return SimWriteHostFile(path.host, changed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    slot->text = changed;
+    slot->dirty = true;
+    return ERROR_SUCCESS;
+}
+
+// A flush of file: its copy written out, and its slot emptied. It reports
+// FALSE, as Windows 95's does after flushing.
+long Flush(const std::string &file)
+{
+    SimPath path;
+    if (SimResolve(file.c_str(), &path) == ERROR_SUCCESS) {
+        for (Cached *slot : {&g_winIni, &g_private})
+            if (slot->key == path.key)
+                WriteOut(*slot);
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+// A restart request writes out the cache, as the shutdown does.
+const bool g_shutdownWrites = (SimOnRestart(SimWriteOutProfiles), true);
+
+// A private profile's path: a name without a folder is in the Windows
+// directory.
+std::string PrivatePath(LPCSTR file)
+{
+    std::string path = file;
+    return path.find('\\') == std::string::npos && path.find(':') == std::string::npos
+               ? SimMachine().windowsDir + "\\" + path
+               : path;
 }
 
 }  // namespace
@@ -267,7 +341,9 @@ DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
         if (lpReturnedString && nSize)
             lpReturnedString[0] = 0;
     } else if (lpReturnedString && nSize) {
-        result = ReadString(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize);
+        Cached *slot = Load(SimProfilePath(), &error);
+        result = ReadString(slot ? slot->text : std::string(), lpAppName, lpKeyName, lpDefault, lpReturnedString,
+                            nSize);
         // A list keeps its inner NULs in the record.
         returned.assign(lpReturnedString, result);
     }
@@ -281,9 +357,61 @@ DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
 BOOL WINAPI WriteProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString)
 {
     long error;
-    if (!SimFault("WriteProfileStringA", &error))
-        error = WriteString(lpAppName, lpKeyName, lpString);
+    if (!SimFault("WriteProfileStringA", &error)) {
+        if (!lpAppName)
+            error = lpKeyName || lpString ? ERROR_INVALID_PARAMETER : Flush(SimProfilePath());
+        else
+            error = WriteString(SimProfilePath(), lpAppName, lpKeyName, lpString);
+    }
     return SimBooleanResult("WriteProfileStringA",
                             {SimArgText(lpAppName), SimArgText(lpKeyName), SimArgText(lpString)},
                             error);
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
+                                       LPCSTR lpFileName)
+{
+    long error;
+    if (!SimFault("WritePrivateProfileStringA", &error)) {
+        if (!lpFileName || !*lpFileName)
+            error = ERROR_INVALID_PARAMETER;
+        else if (!lpAppName)
+            error = lpKeyName || lpString ? ERROR_INVALID_PARAMETER : Flush(PrivatePath(lpFileName));
+        else
+            error = WriteString(PrivatePath(lpFileName), lpAppName, lpKeyName, lpString);
+    }
+    return SimBooleanResult("WritePrivateProfileStringA",
+                            {SimArgText(lpAppName), SimArgText(lpKeyName), SimArgText(lpString),
+                             SimArgText(lpFileName)},
+                            error);
+}
+
+void SimWriteOutProfiles()
+{
+    WriteOut(g_winIni);
+    WriteOut(g_private);
+}
+
+void SimLoseProfiles()
+{
+    g_winIni = Cached();
+    g_private = Cached();
+}
+
+std::string SimCachedProfile()
+{
+    std::string held;
+    for (const Cached *slot : {&g_winIni, &g_private})
+        if (slot->dirty)
+            held += slot->file + "\n" + slot->text;
+    return held;
+}
+
+void SimSetCachedProfile(const std::string &file, const std::string &text)
+{
+    long error;
+    if (Cached *slot = Load(file, &error)) {
+        slot->text = text;
+        slot->dirty = true;
+    }
 }
