@@ -35,7 +35,7 @@ const unsigned char CONTROL_Z = 0x1A;
 // WININIT.INI and our three names beside it, each as long as its name so
 // that they fit wherever it does.
 enum { INI, OLD_TEXT, NEW_TEXT, WAITING, NAME_COUNT };
-const char g_names[NAME_COUNT][FILE_NAME_WIDTH] = {
+const char g_names[NAME_COUNT][12] = {
     "wininit.ini",
     "BR32WIN.OLD",  // WININIT.INI set aside while the new text is moved in
     "BR32WIN.NEW",  // the new text, complete once BR32WIN.OLD is there
@@ -215,45 +215,49 @@ void WriteJoined(JoinedWriter &w, int c)
         TextWriteByte(w.out, w.last = c);
 }
 
-// Copies the WININIT.INI that another program made while a text of ours
-// waited into that text's first [rename] section, after our lines: its
-// [rename] header lines are left out until its first other header, so that
-// its lines join the section; a final 0x1A is left out; a line end follows
-// when it ends inside a line. FALSE when it does not read as size bytes.
-BOOL CopyJoined(const char *path, long size, TEXTSTREAM *out)
+// One pass over the WININIT.INI another program made while a text of ours
+// waited, into that text's first [rename] section: the lines of all its
+// [rename] sections, without their headers (renameLines), or its other
+// sections, headers and all. Lines before its first header, which no start
+// reads, go nowhere, and so do blanks past the 16th at a line's start. A
+// final 0x1A is left out, and a line end follows when the part ends inside
+// a line. FALSE when it does not read as size bytes.
+BOOL CopyPart(const char *path, long size, TEXTSTREAM *out, int renameLines)
 {
     TEXTSTREAM *in = TextOpen(path, "r");
     if (!in)
         return FALSE;
     JoinedWriter w = {out, '\n', FALSE};
     HeaderMatch m = {TRUE, -1};
-    BOOL joining = TRUE;  // before the first header other than [rename]
-    BOOL dropLine = FALSE, keepLine = FALSE;
-    unsigned char held[16];  // the line's start, while it may be a header to leave out
+    int section = -1;  // of the line read: -1 none yet, 1 [rename], 0 another
+    int copy = -1;     // the line read is copied: -1 not known yet
+    unsigned char held[24];  // the line's start, while it may be a header
     int heldCount = 0;
     long offset = 0;
     for (int c = TextReadByte(in); c >= 0; c = TextReadByte(in), offset++) {
         int header = MatchHeader(m, c);
-        if (dropLine) {
-            dropLine = c != '\n';
-            continue;
-        }
-        if (header == HEADER_RENAME && joining && !keepLine) {
+        if (copy < 0) {
+            if (header == HEADER_PART && m.matched == 1)
+                section = 0;  // a header: another section's, unless "rename]" follows
+            if (header == HEADER_RENAME) {
+                section = 1;
+            } else if (header == HEADER_BLANK || header == HEADER_PART) {
+                // Blanks past the 16th are left out: no reader counts them.
+                if (header == HEADER_PART || heldCount < 16)
+                    held[heldCount++] = (unsigned char)c;
+                continue;
+            }
+            copy = section == renameLines && header != HEADER_RENAME;
+            for (int i = 0; copy && i < heldCount; i++)
+                WriteJoined(w, held[i]);
             heldCount = 0;
-            dropLine = TRUE;
-            continue;
         }
-        if (header == HEADER_OTHER)
-            joining = FALSE;
-        held[heldCount++] = (unsigned char)c;
-        if ((header == HEADER_BLANK || header == HEADER_PART) && joining && !keepLine && heldCount < (int)sizeof held)
-            continue;
-        keepLine = c != '\n';
-        for (int i = 0; i < heldCount; i++)
-            WriteJoined(w, held[i]);
-        heldCount = 0;
+        if (copy)
+            WriteJoined(w, c);
+        if (c == '\n')
+            copy = -1;
     }
-    for (int i = 0; i < heldCount; i++)
+    for (int i = 0; section == renameLines && i < heldCount; i++)  // a last line cut short
         WriteJoined(w, held[i]);
     if (w.last != '\n')
         TextWriteLine(out, "");
@@ -262,7 +266,7 @@ BOOL CopyJoined(const char *path, long size, TEXTSTREAM *out)
     return ok;
 }
 
-// base's text again with, before its insertAt, our lines and those of
+// base's text again with, before its insertAt, our lines and the text of
 // joined (a path, or 0), byte for byte, in newPath, and on the disk. Ours
 // come first: whatever joined holds, they are in the first section. FALSE when a
 // copy is not exactly the bytes its state was read from: a writer in between
@@ -282,7 +286,7 @@ BOOL WriteWithLines(const char *basePath, const IniState &base, const char *join
         for (int c = TextReadByte(in); c >= 0; c = TextReadByte(in), offset++) {
             if (offset == base.insertAt) {
                 ListFiles(run, out, FALSE);
-                if (joined && !CopyJoined(joined, joinedSize, out))
+                if (joined && !(CopyPart(joined, joinedSize, out, TRUE) && CopyPart(joined, joinedSize, out, FALSE)))
                     ok = FALSE;
             }
             TextWriteByte(out, c);
@@ -293,9 +297,20 @@ BOOL WriteWithLines(const char *basePath, const IniState &base, const char *join
     return TextClose(out) == 0 && in && ok;
 }
 
-inline BOOL Exists(const char *path)
+// Whether a file is there: 1 yes, 0 no, -1 the question failed (a network
+// drive that did not answer): nothing is deleted or moved on a guess.
+int Presence(const char *path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return 1;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+}
+
+// Whether a text of ours waits where no start reads it.
+BOOL TextWaits(const Paths &paths)
+{
+    return Presence(paths.at[WAITING]) != 0 || (Presence(paths.at[OLD_TEXT]) != 0 && Presence(paths.at[NEW_TEXT]) != 0);
 }
 
 // WININIT.INI rewritten: the new text written beside it, WININIT.INI set
@@ -349,19 +364,22 @@ BOOL Rewrite(const Paths &paths, int base, const IniState &state, long joinedSiz
 // may be made; FALSE when a step failed and only appending is safe.
 BOOL Settle(const Paths &paths)
 {
-    BOOL oldText = Exists(paths.at[OLD_TEXT]);
-    if (Exists(paths.at[NEW_TEXT])) {
+    int oldText = Presence(paths.at[OLD_TEXT]), newText = Presence(paths.at[NEW_TEXT]);
+    int waiting = Presence(paths.at[WAITING]);
+    if (oldText < 0 || newText < 0 || waiting < 0)
+        return FALSE;
+    if (newText) {
         if (!oldText) {
             if (!DeleteFileA(paths.at[NEW_TEXT]))
                 return FALSE;
-        } else if ((Exists(paths.at[WAITING]) && !DeleteFileA(paths.at[WAITING])) ||
-                   !MoveFileA(paths.at[NEW_TEXT], paths.at[Exists(paths.at[INI]) ? WAITING : INI])) {
+        } else if ((waiting && !DeleteFileA(paths.at[WAITING])) ||
+                   !MoveFileA(paths.at[NEW_TEXT], paths.at[Presence(paths.at[INI]) ? WAITING : INI])) {
             return FALSE;
         }
     }
     if (oldText && !DeleteFileA(paths.at[OLD_TEXT]))
         return FALSE;
-    if (Exists(paths.at[WAITING]) && !Exists(paths.at[INI]))
+    if (Presence(paths.at[WAITING]) && !Presence(paths.at[INI]))
         MoveFileA(paths.at[WAITING], paths.at[INI]);
     return TRUE;
 }
@@ -381,24 +399,31 @@ void ScheduleRestartDeletions(const UninstallRun &run)
         WritePrivateProfileStringA(0, 0, 0, paths.at[INI]);
         BOOL clear = Settle(paths);
         // Only a plain file is moved: a move would not keep a read-only,
-        // hidden or system mark where the file's owner set it.
+        // hidden or system mark where the file's owner set it. A waiting
+        // text is merged with a hidden or system one all the same: the mark
+        // goes, where keeping it would leave another program's lines where
+        // no start reads them.
         DWORD marks = GetFileAttributesA(paths.at[INI]);
+        BOOL waiting = Presence(paths.at[WAITING]) != 0;
         IniState state;
         state.insertAt = -1;
         int base = INI;
         long joinedSize = -1;
-        if (clear && marks != INVALID_FILE_ATTRIBUTES &&
-            (marks & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0) {
+        if (clear && marks != INVALID_FILE_ATTRIBUTES && (marks & FILE_ATTRIBUTE_READONLY) == 0 &&
+            (waiting || (marks & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0)) {
             // Read as stored: "a+" would cut a final 0x1A before the phase
             // knows whether it appends.
             state = ReadFileState(paths.at[INI]);
-            if (Exists(paths.at[WAITING])) {
+            if (waiting) {
                 joinedSize = state.size;
                 base = WAITING;
                 state = joinedSize < 0 ? state : ReadFileState(paths.at[WAITING]);
             }
         }
-        if (state.insertAt < 0 || !Rewrite(paths, base, state, joinedSize, run))
+        // While a text of ours waits hidden, our lines stay out too: the
+        // start would delete this program with them, and nothing would be
+        // left to bring that text back.
+        if ((state.insertAt < 0 || !Rewrite(paths, base, state, joinedSize, run)) && !TextWaits(paths))
             Append(paths.at[INI], run);
     }
     ListFiles(run, 0, TRUE);

@@ -10,23 +10,34 @@ struct FixedKey {
     BOOL gated;  // deleted only when the build gate is open
 };
 
-// Entries 3 and 11, 1 and 6, 2 and 7 reach the same keys through the
-// registry's aliases; every entry is deleted all the same.
+// Paths that end another entry's path point into it, so that the program
+// carries each text once. Entries 3 and 11, 1 and 6, 2 and 7 reach the same
+// keys through the registry's aliases; every entry is deleted all the same.
+const char CONFIG_PRINTERS[] = "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" DRIVER_NAME;
+const char CLASSES_CLSID[] = "SOFTWARE\\Classes\\CLSID\\{5c3a7e10-4b21-11d2-8f3a-0061b0d4e2c7}";
+const char CLASSES_SHELLEX[] =
+    "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" PRODUCT_NAME " Shell Extension";
+const char DEFAULT_MENU_ORDER[] =
+    ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" PRODUCT_NAME;
+const int CLASSES = 17;       // "SOFTWARE\\Classes\\"
+const int CONFIG = 12;        // "Config\\0001\\"
+const int DEFAULT_USER = 9;   // ".DEFAULT\\"
+
 const FixedKey g_fixedKeys[] = {
-    {HKEY_CLASSES_ROOT, "CLSID\\{5c3a7e10-4b21-11d2-8f3a-0061b0d4e2c7}", FALSE},
-    {HKEY_CLASSES_ROOT, "Printers\\shellex\\ContextMenuHandlers\\" PRODUCT_NAME " Shell Extension", FALSE},
-    {HKEY_CURRENT_CONFIG, "System\\CurrentControlSet\\control\\Print\\Printers\\" DRIVER_NAME, FALSE},
-    {HKEY_LOCAL_MACHINE, "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" DRIVER_NAME, FALSE},
+    {HKEY_CLASSES_ROOT, CLASSES_CLSID + CLASSES, FALSE},
+    {HKEY_CLASSES_ROOT, CLASSES_SHELLEX + CLASSES, FALSE},
+    {HKEY_CURRENT_CONFIG, CONFIG_PRINTERS + CONFIG, FALSE},
+    {HKEY_LOCAL_MACHINE, CONFIG_PRINTERS, FALSE},
     {HKEY_LOCAL_MACHINE, "Enum\\LPTENUM\\BRASCORADUNEVA_10F262", FALSE},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{5c3a7e10-4b21-11d2-8f3a-0061b0d4e2c7}", FALSE},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" PRODUCT_NAME " Shell Extension", FALSE},
+    {HKEY_LOCAL_MACHINE, CLASSES_CLSID, FALSE},
+    {HKEY_LOCAL_MACHINE, CLASSES_SHELLEX, FALSE},
     {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" DRIVER_NAME, FALSE},
     {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" PRODUCT_NAME " PrintProcessor", FALSE},
     {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Monitors\\" PRODUCT_NAME " LanguageMonitor", FALSE},
-    {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Printers\\" DRIVER_NAME, FALSE},
-    {HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" PRODUCT_NAME, TRUE},
+    {HKEY_LOCAL_MACHINE, CONFIG_PRINTERS + CONFIG, FALSE},
+    {HKEY_USERS, DEFAULT_MENU_ORDER, TRUE},
     {HKEY_LOCAL_MACHINE, "Security\\Access\\PRINT\\" DRIVER_NAME, TRUE},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" PRODUCT_NAME, TRUE},
+    {HKEY_CURRENT_USER, DEFAULT_MENU_ORDER + DEFAULT_USER, TRUE},
 };
 
 const int FIXED_KEY_COUNT = sizeof(g_fixedKeys) / sizeof(g_fixedKeys[0]);

@@ -181,6 +181,8 @@ PLATFORM_API UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 PLATFORM_API UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 PLATFORM_API BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 PLATFORM_API DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// The error of the last call that failed (of those that set one).
+PLATFORM_API DWORD WINAPI GetLastError(void);
 PLATFORM_API BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
 // Deletion at the next start of the NT family, which never reads
 // WININIT.INI: fails, calling nothing, on Windows 9x (as 9x's own does).

@@ -15,6 +15,8 @@
 //   Ia    another installer appends [rename] and its line (making the file)
 //   Ii    another installer puts its line at the top of the first [rename]
 //         section, rewriting the file
+//   Ih, Iv  where there is no WININIT.INI, one makes it hidden; another
+//         writes a line no start reads, then another section, then its own
 //   C     another installer queues its line with WritePrivateProfileStringA:
 //         held in the cache until a flush, another file's use or a shutdown
 // No Ia or Ii while the cache holds a changed WININIT.INI: two installers
@@ -25,7 +27,9 @@
 //     end: never lost, never again once a start acted on it;
 //   - a start acts only on such lines and ours, each byte for byte as queued;
 //   - our lines are acted upon at the last start;
-//   - no file of ours (BR32WIN.*) is left once a run without a fault ended.
+//   - no file of ours (BR32WIN.*) is left once a run without a fault ended;
+//   - a last run with files held (there is none after the start that acts
+//     on our lines: it deletes this program) leaves no other line behind.
 //
 // Histories that lead to the same world (files, marks, cache, what was
 // queued and acted upon) go on as one. BR_CRASH_EVENTS sets the bound (the
@@ -254,6 +258,7 @@ public:
                 histories += entry.second;
                 ends++;
                 End(world, history[key]);
+                EndHeld(world, history[key]);
                 if (depth == bound)
                     continue;
                 for (auto &[event, after] : Successors(world, history[key])) {
@@ -349,6 +354,31 @@ private:
                 Problem(after.lines[i] + " acted upon " + std::to_string(after.acted[i]) + " times", history + ", P, S");
     }
 
+    // The last run may be the last indeed: once a start acts on our lines
+    // it deletes this program. So a last run with one or two files held,
+    // and its start: if that start acted on our lines, it must have left no
+    // other program's line behind (files of ours may stay).
+    void EndHeld(const World &world, const std::string &history)
+    {
+        int changes = Run(world, 0, 0).changes;
+        for (int from = 1; from <= changes; from++)
+            for (int count = 1; count <= 2; count++) {
+                World after = world;
+                const RunOutcome &run = Run(world, from, count);
+                after.files = run.end.files;
+                after.hidden = run.end.hidden;
+                after.cached = run.end.cached;
+                after.cache = run.end.cache;
+                std::string held = history + ", H" + std::to_string(from) + (count > 1 ? "+" : "") + " P, S";
+                bool oursActed = false;
+                after = Start(after, false, held, &oursActed);
+                for (size_t i = 0; oursActed && i < after.lines.size(); i++)
+                    if (after.acted[i] != 1)
+                        Problem("this program gone, " + after.lines[i] + " acted upon " + std::to_string(after.acted[i]) +
+                                    " times", held);
+            }
+    }
+
     std::vector<std::pair<std::string, World>> Successors(const World &world, const std::string &history)
     {
         std::vector<std::pair<std::string, World>> out;
@@ -399,6 +429,17 @@ private:
             inserted.lines.push_back(line);
             inserted.acted.push_back(0);
             out.push_back({"Ii", inserted});
+            // Where there is no WININIT.INI: an installer that makes it hidden,
+            // and one that writes a line no start reads and another section
+            // before its [rename].
+            if (!world.files.count(INI)) {
+                World hidden = appended;
+                hidden.hidden = true;
+                out.push_back({"Ih", hidden});
+                World other = appended;
+                other.files[INI] = "NUL=C:\\KEEP.DAT\r\n" + VXDS + "[rename]\r\n" + line + "\r\n";
+                out.push_back({"Iv", other});
+            }
         }
         out.push_back({"C", Cached(world, name)});
         return out;

@@ -41,7 +41,8 @@ const std::pair<const char *, long> g_faults[] = {
     {"RegSetValueExA", ERROR_ACCESS_DENIED}, {"RegDeleteValueA", ERROR_ACCESS_DENIED},
     {"SendMessageTimeoutA", 1460L /* ERROR_TIMEOUT */},
 };
-const std::set<std::string> g_neverFail = {"lstrcpyA", "lstrcatA", "lstrcmpA", "lstrlenA", "PlatformFree"};
+const std::set<std::string> g_neverFail = {"lstrcpyA", "lstrcatA", "lstrcmpA", "lstrlenA", "PlatformFree",
+                                           "GetLastError"};
 
 // The items that allowed does not cover, once a failed directory query's
 // empty path (WININIT.INI and the files its lines name at the root of C:)

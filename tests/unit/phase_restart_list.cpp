@@ -203,6 +203,9 @@ TEST(RestartList, SettlesWhatItFindsBesideTheFile)
         const char *marks;                            // WININIT.INI's [Attributes]
         bool grows;                                   // between the two reads
         std::string iniAfter, waitingAfter;           // none of ours is left but the waiting text
+        unsigned marksAfter = 0;                      // WININIT.INI's attributes' RHS bits
+        const char *fail = nullptr;                   // a service that fails, from its first call
+        std::string oldAfter = "<missing>", newAfter = "<missing>";
     } cases[] = {
         {"- x . .: a new text never moved in is deleted", P + V, none, "[rename]\r\nNUL", none, "", false,
          P + lines + V, none},
@@ -217,10 +220,16 @@ TEST(RestartList, SettlesWhatItFindsBesideTheFile)
          R + lines, none},
         {"- - x -: a waiting text is moved in", none, none, none, NEW, "", false, P + lines + lines + V, none},
         {"- - x x: a waiting text is merged", R + X, none, none, NEW, "", false, P + lines + lines + X + V, none},
-        {"- - x x, WININIT.INI hidden: appended, the text waits", R + X, none, none, NEW, "H", false, R + X + lines,
-         NEW},
-        {"read-only: never moved, nothing written", P + V, none, none, none, "R", false, P + V, none},
-        {"system: never moved, appended under a header", P + V, none, none, none, "S", false, P + V + R + lines, none},
+        {"- - x x, WININIT.INI hidden: merged all the same, the mark gone", R + X, none, none, NEW, "H", false,
+         P + lines + lines + X + V, none},
+        {"- - x x, WININIT.INI read-only: nothing written, ours neither, the text waits", R + X, none, none, NEW, "R",
+         false, R + X, NEW, 1},
+        {"read-only: never moved, nothing written", P + V, none, none, none, "R", false, P + V, none, 1},
+        {"system: never moved, appended under a header", P + V, none, none, none, "S", false, P + V + R + lines, none, 4},
+        {"x x - -, the new text held: ours stay out while it waits", none, P + V, NEW, none, "", false, none, none, 0,
+         "MoveFileA", P + V, NEW},
+        {"x x - -, a question of presence that fails: nothing moved, ours stay out", none, P + V, NEW, none, "", false,
+         none, none, 0, "GetFileAttributesA", P + V, NEW},
         {"a file that grows between the reads: appended instead", P + V, none, none, none, "", true,
          P + V + "NUL=C:\\NEW.TMP\r\n" + R + lines, none},
     };
@@ -239,6 +248,8 @@ TEST(RestartList, SettlesWhatItFindsBesideTheFile)
         UninstallRun run = {};
         strcpy(run.windowsDir, W.c_str());
         strcpy(run.systemDir, "C:\\WINDOWS\\SYSTEM");
+        if (c.fail)  // a held file; an answer that is not "not found"
+            SimFailCall(c.fail, 0, ERROR_ACCESS_DENIED);
         if (c.grows) {
             // Right after the first reading's stream is closed.
             g_growing = machine.Host(W + "\\wininit.ini");
@@ -255,19 +266,20 @@ TEST(RestartList, SettlesWhatItFindsBesideTheFile)
         ScheduleRestartDeletions(run);
         EXPECT_EQ(c.iniAfter, machine.Read(W + "\\wininit.ini")) << c.what;
         EXPECT_EQ(c.waitingAfter, machine.Read(W + "\\BR32WIN.PND")) << c.what;
-        EXPECT_TRUE(machine.Read(W + "\\BR32WIN.OLD") == none && machine.Read(W + "\\BR32WIN.NEW") == none) << c.what;
-        if (*c.marks) {  // the marks stay with the file
-            EXPECT_EQ(c.marks[0] == 'R' ? 0x01u : c.marks[0] == 'H' ? 0x02u : 0x04u,
-                      GetFileAttributesA((W + "\\wininit.ini").c_str()) & 0x07u) << c.what;
+        EXPECT_EQ(c.oldAfter, machine.Read(W + "\\BR32WIN.OLD")) << c.what;
+        EXPECT_EQ(c.newAfter, machine.Read(W + "\\BR32WIN.NEW")) << c.what;
+        SimClearFaults();
+        if (c.iniAfter != none) {  // the marks stay with the file, unless merged
+            EXPECT_EQ(c.marksAfter, GetFileAttributesA((W + "\\wininit.ini").c_str()) & 0x07u) << c.what;
         }
         EXPECT_EQ("", SimOpenHandles()) << c.what;
     }
 }
 
 // Another program's WININIT.INI joined into a waiting text's first [rename]
-// section, after our lines: its [rename] headers left out up to its first
-// other section, the rest byte for byte, a line end after it; a final 0x1A
-// left out.
+// section, after our lines: the lines of all its [rename] sections, then its
+// other sections, byte for byte but for its [rename] headers, a final 0x1A
+// and what comes before its first header; a line end after each part.
 TEST(RestartList, AnotherProgramsTextJoinsTheFirstSection)
 {
     const std::string W = "C:\\WINDOWS", lines = FiveLines("C:\\WINDOWS\\SYSTEM");
@@ -278,13 +290,15 @@ TEST(RestartList, AnotherProgramsTextJoinsTheFirstSection)
     } cases[] = {
         {"a line of its own", "[rename]\r\nNUL=C:\\X\r\n", "NUL=C:\\X\r\n"},
         {"headers in other letters and blanks, two of them", " [ReName] ;x\r\nA=1\r\n\t[RENAME]\r\nB=2\r\n", "A=1\r\nB=2\r\n"},
-        {"another section keeps its header and what follows", "[rename]\r\nA=1\r\n[Foo]\r\nF=1\r\n[rename]\r\nB=2\r\n",
-         "A=1\r\n[Foo]\r\nF=1\r\n[rename]\r\nB=2\r\n"},
+        {"every [rename] section's lines first, then the other sections", "[rename]\r\nA=1\r\n[Foo]\r\nF=1\r\n[rename]\r\nB=2\r\n",
+         "A=1\r\nB=2\r\n[Foo]\r\nF=1\r\n"},
+        {"[rename] after another section", "[CombineVxDs]\r\nX=1\r\n[rename]\r\nNUL=C:\\Q00.TMP\r\n",
+         "NUL=C:\\Q00.TMP\r\n[CombineVxDs]\r\nX=1\r\n"},
         {"no line end at its end, a final 0x1A", "[rename]\r\nA=1\x1A", "A=1\r\n"},
         {"a 0x1A inside stays", "[rename]\r\nA=\x1A" "1\r\n", "A=\x1A" "1\r\n"},
-        {"a line before any header", "; made by X\r\n[rename]\r\nA=1\r\n", "; made by X\r\nA=1\r\n"},
-        {"a long run of blanks before a header: kept as it is", std::string(20, ' ') + "[rename]\r\nA=1\r\n",
-         std::string(20, ' ') + "[rename]\r\nA=1\r\n"},
+        {"lines before any header, which no start reads, stay out", "NUL=C:\\KEEP.DAT\r\n; x\r\n[rename]\r\nA=1\r\n", "A=1\r\n"},
+        {"blanks past the 16th at a line's start are left out", std::string(20, ' ') + "[rename]\r\n" +
+         std::string(20, '\t') + "A=1\r\n", std::string(16, '\t') + "A=1\r\n"},
         {"only a header", "[rename]\r\n", ""},
         {"empty", "", ""},
     };

@@ -159,6 +159,13 @@ long SimLastError()
     return g_lastError;
 }
 
+DWORD WINAPI GetLastError(void)
+{
+    long error = g_lastError;
+    SimRecord("GetLastError", {}, error);
+    return (DWORD)error;
+}
+
 const std::vector<SimCall> &SimCalls()
 {
     return g_calls;

@@ -451,6 +451,7 @@ const Service g_services[] = {
              return 0;
          return Bool(WriteProfileStringA(OrNull(section, a[0]), OrNull(key, a[1]), OrNull(value, a[2])));
      }},
+    {"kernel32.dll", "GetLastError", 0, [](Runner &, const uint32_t *) -> uint32_t { return GetLastError(); }},
     {"kernel32.dll", "WritePrivateProfileStringA", 4, [](Runner &r, const uint32_t *a) -> uint32_t {
          std::string section, key, value, file;
          if (!r.Str(a[0], &section, 1, true) || !r.Str(a[1], &key, 2, true) || !r.Str(a[2], &value, 3, true) ||

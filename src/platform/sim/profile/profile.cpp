@@ -136,6 +136,14 @@ void WriteOut(Cached &slot)
 // nothing a file can be.
 Cached *Load(const std::string &file, long *error)
 {
+    // A file the cache holds is not looked for on the disk again.
+    std::string key;
+    bool keyed = SimPathKey(file, &key);
+    for (Cached *slot : {&g_winIni, &g_private})
+        if (keyed && !slot->key.empty() && slot->key == key) {
+            *error = ERROR_SUCCESS;
+            return slot;
+        }
     SimPath path, winIni;
     *error = SimResolve(file.c_str(), &path);
     if (*error != ERROR_SUCCESS)
