@@ -36,6 +36,8 @@ TEST(SimFiles, DeletionsResolvePathsAsWindowsAndStayInsideTheMachine)
     const std::tuple<bool, std::string, long, const char *> cases[] = {
         {false, "C:\\WINDOWS\\SYSTEM\\br3232.dll", 0, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
         {false, "c:/windows/system//BR32CT.DLL. ", 0, "C:\\WINDOWS\\SYSTEM\\BR32CT.DLL"},
+        // Windows 98 drops them in a folder's name on the way too (NT: not found).
+        {false, "C:\\WINDOWS..\\SYSTEM \\BR3232.DLL", 0, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
         {false, "C:\\WINDOWS\\..\\secret.txt", ERROR_FILE_NOT_FOUND, ""},
         {false, "C:\\..\\..\\outside\\f", ERROR_FILE_NOT_FOUND, ""},
         {false, "C:\\WINDOWS\\NUL", ERROR_FILE_NOT_FOUND, ""},
