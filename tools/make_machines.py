@@ -614,7 +614,7 @@ class Generated:
         self.folders = []      # empty folders
         self.read_only = []    # file paths
         self.hidden = []       # file paths
-        self.busy = []         # driver files in use while the program runs
+        self.busy = []         # driver files loaded as modules while the program runs
         self.programs = None   # None: the value is missing
         self.win_ini = b""
         self.wininit = None    # None: no WININIT.INI
@@ -778,7 +778,10 @@ def generated_machine(seed, mode=None):
         layer.file(GEN_WINDOWS + "\\temp\\vecchio.tmp", b"vecchio")
         layer.file(GEN_WINDOWS + "\\temp\\altro.tmp", b"altro")
     g.win_ini = generated_win_ini(rng)
-    # Drawn after everything else, so that a seed keeps its machine.
+    # Drawn after everything else, so that a seed keeps its machine. Each is
+    # a bare [Busy] path, a loaded module, which Windows 9x refuses to delete
+    # as NT and Wine refuse a file held without sharing; never "=open", which
+    # 9x deletes and Wine does not (tests/wine/README.md).
     for path, _, _ in layer.files:
         name = path.rsplit("\\", 1)[-1]
         if name in DRIVER_FILES and path not in g.read_only and rng.random() < 0.01:

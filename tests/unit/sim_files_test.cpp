@@ -2,6 +2,7 @@
 // codes, and a machine folder that no path can leave; the machine's next
 // start, which works through every [rename] section of WININIT.INI.
 // (tests/wine/differential.py holds searches, case and path rules to Wine.)
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -35,6 +36,8 @@ TEST(SimFiles, DeletionsResolvePathsAsWindowsAndStayInsideTheMachine)
     const std::tuple<bool, std::string, long, const char *> cases[] = {
         {false, "C:\\WINDOWS\\SYSTEM\\br3232.dll", 0, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
         {false, "c:/windows/system//BR32CT.DLL. ", 0, "C:\\WINDOWS\\SYSTEM\\BR32CT.DLL"},
+        // Windows 98 drops them in a folder's name on the way too (NT: not found).
+        {false, "C:\\WINDOWS..\\SYSTEM \\BR3232.DLL", 0, "C:\\WINDOWS\\SYSTEM\\BR3232.DLL"},
         {false, "C:\\WINDOWS\\..\\secret.txt", ERROR_FILE_NOT_FOUND, ""},
         {false, "C:\\..\\..\\outside\\f", ERROR_FILE_NOT_FOUND, ""},
         {false, "C:\\WINDOWS\\NUL", ERROR_FILE_NOT_FOUND, ""},
@@ -104,6 +107,48 @@ TEST(SimFiles, FileIoAndSearchesRefuseWhatWindowsWouldNotOpen)
     EXPECT_EQ(0, FileIoClose(file));
     EXPECT_EQ(-1, FileIoClose(file)) << "a closed handle is not followed";
     EXPECT_EQ("", SimOpenHandles());
+}
+
+// A file that another program holds, by the [Busy] line after its path and
+// by release: a loaded module is neither deleted nor moved; a file held open
+// is deleted (the Platform SDK, for 95 and 98) but not moved (Wine's file.c,
+// test_MoveFileA); neither opens; both are seen, and go at the next start.
+TEST(SimFiles, ABusyFileIsRefusedAsItIsHeld)
+{
+    const std::string DLL = "C:\\WINDOWS\\SYSTEM\\BR32SHEL.DLL";
+    // DeleteFileA, MoveFileA, FileIoOpen to read and to append, the
+    // attributes, the next start: the error of each (0: done; 32 is
+    // ERROR_SHARING_VIOLATION).
+    const std::pair<const char *, std::array<long, 6>> kinds[] = {
+        {"", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 32, 32, 0, 0}},
+        {"=Module", {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 32, 32, 0, 0}},
+        {"=open", {0, ERROR_ACCESS_DENIED, 32, 32, 0, 0}},
+    };
+    for (const char *build : {"950", "2222"}) {
+        for (const auto &[line, errors] : kinds) {
+            for (size_t service = 0; service < errors.size(); service++) {
+                SCOPED_TRACE(std::string(build) + " " + DLL + line + ", service " + std::to_string(service));
+                MachineBuilder m;
+                m.Ini("[Machine]\nBuild=" + std::string(build) + "\n[Busy]\n" + DLL + line + "\n")
+                    .File(DLL, "shell").File("C:\\WINDOWS\\WININIT.INI", "[rename]\r\nNUL=" + DLL + "\r\n");
+                ASSERT_TRUE(m.Load());
+                FILEIO *file = nullptr;
+                bool done = service == 0   ? DeleteFileA(DLL.c_str())
+                            : service == 1 ? MoveFileA(DLL.c_str(), "C:\\WINDOWS\\SYSTEM\\BR32SHEL.OLD")
+                            : service < 4  ? (file = FileIoOpen(DLL.c_str(), service == 2 ? FILEIO_READ : FILEIO_APPEND)) != nullptr
+                            : service == 4 ? GetFileAttributesA(DLL.c_str()) == FILE_ATTRIBUTE_ARCHIVE
+                                           : SimNextStart().at(0) == "deleted " + DLL;
+                EXPECT_EQ(errors[service], done ? 0 : SimLastError());
+                if (file)
+                    FileIoClose(file);
+                EXPECT_EQ(done && (service == 0 || service == 5), !m.Exists(DLL)) << "gone";
+                if (done && service == 0) {
+                    EXPECT_NE(nullptr, file = FileIoOpen(DLL.c_str(), FILEIO_APPEND)) << "a file made there is nobody's";
+                    FileIoClose(file);
+                }
+            }
+        }
+    }
 }
 
 // The files under C:\WINDOWS after a next start, "SYSTEM\A.DLL=a ...", with

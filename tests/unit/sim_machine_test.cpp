@@ -48,6 +48,7 @@ TEST(SimMachine, QueriesFollowMachineIniAndAFolderItCannotReadIsRefused)
         {"machine.ini", "[Machine]\nBuild=0x1FFFFFFFF\n", "machine.ini line 2: Build is not a 32-bit number: 0x1FFFFFFFF"},
         {"machine.ini", "[Machine]\nVersionFails=maybe\n", "machine.ini line 2: VersionFails is 0 or 1: maybe"},
         {"machine.ini", "; x\n[Drives]\n", "machine.ini line 2: unknown section [Drives]"},
+        {"machine.ini", "[Busy]\nC:\\X.DLL\nC:\\Y.DLL=opne\n", "machine.ini line 3: a busy file is held as a module or open: opne"},
         {"registry.reg", "REGEDIT5\r\n", "registry.reg line 1: the file starts with REGEDIT4"},
         {"registry.reg", "REGEDIT4\r\n\r\n\"x\"=\"y\"\r\n", "registry.reg line 3: a value before the first key"},
         {"registry.reg", "REGEDIT4\r\n[HKEY_DYN_DATA\\K]\r\n", "registry.reg line 2: unknown root in [HKEY_DYN_DATA\\K]"},

@@ -157,6 +157,47 @@ std::string Query(HKEY root, const char *path, const char *name)
     return result == ERROR_SUCCESS ? std::string((const char *)data, size) : "<missing>";
 }
 
+// The bytes read back after RegSetValueExA (Query's "<missing>" when
+// none), as Windows 9x keeps them: a REG_SZ value is the caller's text up
+// to its NUL, with the NUL, whatever the size (Wine's registry.c: cut two
+// short, test_string_termination's Win9x case; set with no bytes,
+// test_set_value's); none at all is refused (test_enum_value).
+TEST(SimRegistry, SetValueKeepsAStringUpToItsNulWhateverTheSize)
+{
+    const char *const TEXT = "FullString\0Tail";
+    const struct {
+        DWORD type;
+        const char *data;
+        DWORD size;
+        LONG result;
+        std::string read;
+    } cases[] = {
+        {REG_SZ, TEXT, 11, ERROR_SUCCESS, std::string("FullString\0", 11)},
+        {REG_SZ, TEXT, 10, ERROR_SUCCESS, std::string("FullString\0", 11)},
+        {REG_SZ, TEXT, 9, ERROR_SUCCESS, std::string("FullString\0", 11)},
+        {REG_SZ, TEXT, 0, ERROR_SUCCESS, std::string("FullString\0", 11)},
+        {REG_SZ, TEXT, 16, ERROR_SUCCESS, std::string("FullString\0", 11)},
+        {REG_SZ, "", 0, ERROR_SUCCESS, std::string("\0", 1)},
+        {REG_SZ, nullptr, 0, ERROR_INVALID_PARAMETER, "<missing>"},
+        {REG_BINARY, TEXT, 13, ERROR_SUCCESS, std::string("FullString\0Ta", 13)},
+        {REG_BINARY, nullptr, 0, ERROR_SUCCESS, ""},
+        {REG_BINARY, nullptr, 4, ERROR_INVALID_PARAMETER, "<missing>"},
+    };
+    for (const char *build : {"950", "2222"}) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(build) + " type " + std::to_string(c.type) + " size " + std::to_string(c.size));
+            MachineBuilder m;
+            m.Registry(CLASSES_AND_USERS).Set("Build", build);
+            ASSERT_TRUE(m.Load());
+            HKEY key = nullptr;
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Printer\\0000", 0, 2, &key));
+            EXPECT_EQ(c.result, RegSetValueExA(key, "V", 0, c.type, (const BYTE *)c.data, c.size));
+            RegCloseKey(key);
+            EXPECT_EQ(c.read, Query(HKEY_LOCAL_MACHINE, "Enum\\Root\\Printer\\0000", "V"));
+        }
+    }
+}
+
 TEST(SimRegedit, AnExportReadsAndExportsBackByteForByte)
 {
     std::string fixture = MachineBuilder::ReadHost(BR_SOURCE_DIR "/tests/unit/data/win98-export.reg");

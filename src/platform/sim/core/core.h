@@ -12,6 +12,11 @@
 
 // ------------------------------------------------------------- settings
 
+// How another program holds a file marked busy in machine.ini: as a module
+// it has loaded (an EXE or DLL, Explorer's shell extension), or open for
+// its reads and writes.
+enum class SimBusyKind { Module, Open };
+
 struct SimSettings {
     bool loaded = false;
     std::string dir;                       // the machine folder
@@ -27,7 +32,7 @@ struct SimSettings {
     bool moreDataPartial = false;          // see RegQueryValueExA
     long stopAfterCall = 0;                // the run ends after this call (0: never)
     std::map<std::string, std::string> attributes;  // folded path -> "RHS"
-    std::set<std::string> busy;                     // folded paths
+    std::map<std::string, SimBusyKind> busy;        // folded path -> how it is held
 };
 
 SimSettings &SimMachine();

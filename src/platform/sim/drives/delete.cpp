@@ -1,10 +1,11 @@
 // Deleting files and folders on the simulated drives.
 //
-// Windows 98 refuses to delete a file that a process holds open (and the
-// program's own streams are such holders), a read-only file, and a folder
-// that is not empty; it reports a directory passed to DeleteFileA, and a
-// folder it will not remove, as ERROR_ACCESS_DENIED, as DOS did. A folder
-// is also kept while it is the current directory.
+// Windows 95 and 98 delete a file that another program holds open for its
+// reads and writes; they refuse a module that a running program has
+// loaded, a file that the program's own streams hold, a read-only file and
+// a folder that is not empty, and report each of these, and a directory
+// passed to DeleteFileA, as ERROR_ACCESS_DENIED, as DOS did. A folder is
+// also kept while it is the current directory.
 #include <unistd.h>
 
 #include "core/core.h"
@@ -31,10 +32,13 @@ long DeleteOneFile(const char *name)
         return ERROR_ACCESS_DENIED;
     // Windows 9x answers a file in use with "access denied", as NT does a
     // read-only one; NT says "sharing violation".
-    if (SimIsBusy(path) || SimIoIsOpen(path.host))
+    if (SimIsLoadedModule(path) || SimIoIsOpen(path.host))
         return ERROR_ACCESS_DENIED;
     if (SimIsReadOnly(path) || unlink(path.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;
+    // A file open elsewhere goes all the same: its holder's handle no
+    // longer names anything on the drive.
+    SimMachine().busy.erase(path.key);
     return ERROR_SUCCESS;
 }
 

@@ -60,9 +60,12 @@ void SimForgetListings();
 // Wildcard match as Windows 9x does it, case-insensitively.
 bool SimMatchPattern(const std::string &pattern, const std::string &name);
 
-// The machine's attribute marks of a resolved path.
+// The machine's attribute marks of a resolved path. Busy: another program
+// holds the file, as a module it has loaded or open for its I/O (either
+// way nothing else may open it); a loaded module cannot be deleted either.
 bool SimIsReadOnly(const SimPath &path);
 bool SimIsBusy(const SimPath &path);
+bool SimIsLoadedModule(const SimPath &path);
 // The attributes that a search reports for the entry with this key.
 DWORD SimAttributesOf(const std::string &key, bool isDir, bool hostReadOnly);
 

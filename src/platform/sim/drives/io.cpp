@@ -2,10 +2,10 @@
 // drives, and the heap.
 //
 // A file opened here shares reading and writing with other openers, as the
-// streams ask, but not deletion: while it is open, DeleteFileA reports a
-// sharing violation, as Windows 9x does for an open file. A file marked
-// busy in machine.ini cannot be opened at all; a read-only one only for
-// reading. Every open file and block is listed by SimOpenHandles until it
+// streams ask, but DeleteFileA and MoveFileA refuse it while it is open. A
+// file that another program holds (busy in machine.ini, a loaded module or
+// open) cannot be opened at all: its holder is taken to share nothing,
+// the worse case for a reader. A read-only file opens only for reading. Every open file and block is listed by SimOpenHandles until it
 // is closed or freed, so a test can see a leak.
 #include <cstdlib>
 #include <fcntl.h>

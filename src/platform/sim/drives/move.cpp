@@ -2,8 +2,9 @@
 //
 // MoveFileA renames a file or folder, to another folder of the same drive
 // too; it refuses a target that exists (ERROR_ALREADY_EXISTS) and a file
-// that a process holds open (the program's own streams included) or that is
-// marked busy. The machine's attribute marks go with the file.
+// that another program holds, as a loaded module or open, or that the
+// program's own streams hold (ERROR_ACCESS_DENIED). The machine's attribute
+// marks go with the file.
 //
 // Windows 9x has no deletion or move at the next start through MoveFileExA
 // (that is WININIT.INI's job): its MoveFileExA fails with
@@ -30,7 +31,7 @@ long MoveOne(const char *from, const char *to)
     if (source.isRoot || target.host.compare(0, source.host.size() + 1, source.host + "/") == 0)
         return ERROR_ACCESS_DENIED;
     if (SimIsBusy(source) || SimIoIsOpen(source.host))
-        return ERROR_ACCESS_DENIED;  // Windows 9x and Me (Wine's file.c, MoveFileA)
+        return ERROR_ACCESS_DENIED;  // Windows 9x and Me: a file open and mapped (Wine's file.c)
     if (std::rename(source.host.c_str(), target.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;
     SimForgetListings();

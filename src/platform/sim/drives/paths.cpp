@@ -462,6 +462,12 @@ bool SimIsBusy(const SimPath &path)
     return SimMachine().busy.count(path.key) != 0;
 }
 
+bool SimIsLoadedModule(const SimPath &path)
+{
+    auto found = SimMachine().busy.find(path.key);
+    return found != SimMachine().busy.end() && found->second == SimBusyKind::Module;
+}
+
 DWORD SimAttributesOf(const std::string &key, bool isDir, bool hostReadOnly)
 {
     DWORD attributes = isDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;

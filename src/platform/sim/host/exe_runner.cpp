@@ -292,10 +292,18 @@ const Service g_services[] = {
          return (uint32_t)result;
      }},
     {"advapi32.dll", "RegSetValueExA", 6, [](Runner &r, const uint32_t *a) -> uint32_t {
-         std::string name;
+         std::string name, text;
          std::vector<char> data;
          if (!r.Str(a[1], &name, 2, true) || (a[4] && !r.In(a[4], &data, a[5], 5)))
              return ERROR_INVALID_PARAMETER;
+         // A string is read up to its NUL, past the size given if need be,
+         // as the service reads it.
+         if (a[4] && a[3] == REG_SZ && std::memchr(data.data(), 0, a[5]) == nullptr) {
+             if (!r.Str(a[4], &text, 5))
+                 return ERROR_INVALID_PARAMETER;
+             data.assign(text.begin(), text.end());
+             data.push_back(0);
+         }
          return (uint32_t)RegSetValueExA(Key(a[0]), OrNull(name, a[1]), a[2], a[3],
                                          a[4] ? (const BYTE *)data.data() : nullptr, a[5]);
      }},

@@ -151,6 +151,28 @@ bool SetAttributes(const std::string &path, const std::string &letters, SimSetti
     return true;
 }
 
+// A [Busy] line: the path alone (or with "=module") is a module that a
+// running program has loaded, as every such line meant before the kinds
+// were told apart; "=open" a file that a program holds open for its I/O.
+bool SetBusy(const std::string &path, const std::string &kind, SimSettings *s, std::string *why)
+{
+    std::string key;
+    if (!SimPathKey(path, &key)) {
+        *why = "not a full path: " + path;
+        return false;
+    }
+    std::string k = SimFold(kind);
+    if (k.empty() || k == "MODULE") {
+        s->busy[key] = SimBusyKind::Module;
+    } else if (k == "OPEN") {
+        s->busy[key] = SimBusyKind::Open;
+    } else {
+        *why = "a busy file is held as a module or open: " + kind;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool SimParseMachineIni(const std::string &text, SimSettings *settings, std::string *error)
@@ -185,11 +207,7 @@ bool SimParseMachineIni(const std::string &text, SimSettings *settings, std::str
             } else if (section == "ATTRIBUTES") {
                 SetAttributes(key, value, settings, &why);
             } else if (section == "BUSY") {
-                std::string path;
-                if (SimPathKey(key, &path))
-                    settings->busy.insert(path);
-                else
-                    why = "not a full path: " + key;
+                SetBusy(key, value, settings, &why);
             } else {
                 why = "a line before the first section";
             }

@@ -20,7 +20,10 @@
 //    kept), other types' stored bytes exactly; on ERROR_MORE_DATA it leaves
 //    the caller's buffer untouched (machine.ini MoreData=partial copies the
 //    bytes that fit instead, without a NUL, for tests of the other case); a
-//    missing value sets the type to 0 and leaves the size alone.
+//    missing value sets the type to 0 and leaves the size alone;
+//  - RegSetValueExA keeps a REG_SZ value as the caller's text up to its
+//    NUL, with the NUL, whatever size it is given, and refuses one with no
+//    data at all (ERROR_INVALID_PARAMETER); other types as given.
 // docs/machine-format.md holds each rule with its record of Windows 9x.
 #include <cstring>
 
@@ -364,10 +367,13 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     if (!SimFault("RegSetValueExA", &result)) {
         SimRegKey *key;
         if ((result = HandleKey(hKey, &key)) != ERROR_SUCCESS) {
-        } else if (Reserved || (!lpData && cbData)) {
+        } else if (Reserved || (!lpData && (cbData || dwType == REG_SZ))) {
             result = ERROR_INVALID_PARAMETER;
         } else {
-            SimRegValue value{lpValueName ? lpValueName : "", dwType, data};
+            // A string is kept as the caller's text up to its NUL, whatever
+            // size the call gives (cut short, none, or past the NUL).
+            std::string kept = dwType == REG_SZ ? std::string((const char *)lpData) + '\0' : data;
+            SimRegValue value{lpValueName ? lpValueName : "", dwType, kept};
             if (SimRegValue *existing = SimRegFindValue(key, value.name))
                 *existing = value;
             else
