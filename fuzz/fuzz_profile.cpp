@@ -2,7 +2,8 @@
 // out the key's one line, or nothing when GetProfileStringA did not find
 // the key; deleting a section takes out its header and the lines up to the
 // next header, or nothing when there is no header of that name. Every other
-// byte stays. A read stays inside its buffer and ends in a NUL.
+// byte stays. A read, of a value or of a list of names, stays inside its
+// buffer whatever its size, 0 included, and ends in a NUL when it has room.
 //
 // Input: operation (0 delete a key, 1 delete a section, 2 read a value,
 // 3 read a list of names), buffer size, section and key as counted texts,
@@ -61,14 +62,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SimClearCalls();
 
     if (op >= 2) {
-        // Exactly the size given, so that a write past it is seen.
-        unsigned n = bufferSize ? bufferSize : 1;
-        std::vector<char> buffer(n);
+        // Every size from 0 up, the small ones most often: sentinel bytes
+        // after the buffer show a write past it, and ASan one far past it.
+        unsigned n = bufferSize < 128 ? bufferSize % 8 : bufferSize;
+        std::vector<char> buffer(n + 8, '\xA5');
         const char *app = section.empty() && op == 3 ? nullptr : section.c_str();
         const char *name = op == 3 && app ? nullptr : key.c_str();
         DWORD got = GetProfileStringA(app, name, "default", buffer.data(), n);
-        FUZZ_CHECK(got < n, "%lu characters in a buffer of %u", (unsigned long)got, n);
-        FUZZ_CHECK(buffer[got] == 0, "not terminated after %lu characters", (unsigned long)got);
+        for (unsigned i = n; i < n + 8; i++)
+            FUZZ_CHECK(buffer[i] == '\xA5', "written past a buffer of %u", n);
+        // A value ends at its count; a list, cut or not, at an empty name,
+        // each name before it ending in the buffer.
+        std::string held(buffer.data(), n);
+        size_t end = 0;
+        while (end < n && held[end] && held.find('\0', end) != std::string::npos)
+            end = held.find('\0', end) + 1;
+        bool ended = app && name ? got < n && buffer[got] == 0 : end < n && buffer[end] == 0;
+        FUZZ_CHECK(n ? ended && got < n : got == 0, "%lu characters, not ended, in a buffer of %u", (unsigned long)got,
+                   n);
         return 0;
     }
 

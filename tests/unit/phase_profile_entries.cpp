@@ -1,6 +1,8 @@
 // The WIN.INI entries: which sections the printer's "Devices" value leads
-// to, and the order of the removals; then the default printer. A value cut
-// at 149 characters is among the hostile machines.
+// to, and the order of the removals; then the default printer, and WIN.INI
+// on the disk. A value cut at 149 characters is among the hostile machines;
+// the default printer on thousands of generated printer sets is
+// ProfileEntries.GeneratedPrinterSets (phase_printer_sets.cpp).
 #include "phase_support.h"
 
 using namespace phase_support;
@@ -34,7 +36,11 @@ TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
             expected.push_back("WriteProfileStringA(" + DRIVER + suffix + ", NULL, NULL)");
         expected.push_back("WriteProfileStringA(Devices, " + DRIVER + ", NULL)");
         expected.push_back("WriteProfileStringA(PrinterPorts, " + DRIVER + ", NULL)");
-        expected.push_back("GetProfileStringA(windows, device, , , 150)");  // no default printer here
+        // No other key of ours, and no default printer here; WIN.INI flushed.
+        expected.push_back("GetProfileStringA(PrinterPorts, NULL, , , 65536)");
+        expected.push_back("GetProfileStringA(Devices, NULL, , , 65536)");
+        expected.push_back("GetProfileStringA(windows, device, , , 260)");
+        expected.push_back("WriteProfileStringA(NULL, NULL, NULL)");
         EXPECT_EQ(expected, Calls({"GetProfileStringA", "WriteProfileStringA"})) << c.what;
     }
 }
@@ -44,36 +50,63 @@ TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
 namespace {
 
 // The default printer, in WIN.INI's [windows] device= and in the registry's
-// Default value: where it named the removed printer, it names the first
-// printer left in [Devices], or nothing; anything else stays as it was.
-TEST(ProfileEntries, TheDefaultPrinterNamesThePrinterLeft)
+// Default value: where either named the removed printer (in any letters,
+// blanks around the name aside), it names a printer left that can be used:
+// device= the first of [Devices], Default the one device= names, else the
+// first; or nothing when none can be. Anything else stays as it was, and
+// any change is told to running programs.
+TEST(ProfileEntries, TheDefaultPrinterNamesAPrinterLeft)
 {
     const std::string OTHER = "OSTRALIS Jet 400", OURS = DRIVER + ",BR32jp,LPT1:", NONE = "<none>";
-    const std::string OTHERS = OTHER + "=OSJET4,LPT2:\r\nGeneric=TTY,FILE:\r\n";
-    std::string manyPrinters;  // a name list longer than its 260-byte buffer
-    for (int i = 0; i < 12; i++)
-        manyPrinters += "Stampante di rete numero " + std::to_string(i) + "=WINSPOOL,\\\\srv\\p" + std::to_string(i) + "\r\n";
+    const std::string GENERIC = "Generic=TTY,FILE:\r\n", OTHERS = OTHER + "=OSJET4,LPT2:\r\n" + GENERIC;
+    const std::string FIRST = OTHER + ",OSJET4,LPT2:";
+    std::string thirteen;  // 264 bytes of names: longer than an old 260-byte list
+    for (int i = 0; i < 13; i++)
+        thirteen += "Stampante di rete n. " + std::to_string(10 + i) + "=WINSPOOL,\\\\srv\\p" + std::to_string(i) + "\r\n";
+    std::string exact;  // names of 257 bytes and the final NUL: 258
+    for (int i = 0; i < 9; i++)
+        exact += "Stampante di rete " + std::to_string(100 + i) + "x=WINSPOOL,\\\\srv\\p\r\n";
+    const std::string longValue = std::string(200, 'v');
     const struct {
         const char *what;
         std::string device;   // [windows] device=, NONE: no such line
-        std::string devices;  // [Devices] before ours is removed, ours first
+        std::string devices;  // [Devices] after ours
         std::string regDefault;
         std::string deviceAfter, defaultAfter;
+        const char *failWrite;  // a WriteProfileStringA that fails (its key)
     } cases[] = {
-        {"ours, another printer left", OURS, OTHERS, DRIVER, OTHER + ",OSJET4,LPT2:", OTHER},
-        {"ours, the only printer: none left", OURS, "", DRIVER, NONE, NONE},
+        {"ours, another printer left", OURS, OTHERS, DRIVER, FIRST, OTHER, nullptr},
+        {"ours, the only printer: none left", OURS, "", DRIVER, NONE, NONE, nullptr},
         {"ours in other letters", "tintavera BRASCORA duneva 10,BR32jp,LPT1:", OTHERS, "TINTAVERA BRASCORA DUNEVA 10",
-         OTHER + ",OSJET4,LPT2:", OTHER},
+         FIRST, OTHER, nullptr},
+        {"blanks around the name before the comma", " " + DRIVER + " \t,BR32jp,LPT1:", OTHERS, " " + DRIVER + " ", FIRST,
+         OTHER, nullptr},
         {"a name that begins with ours stays", DRIVER + " Plus,BR32jp,LPT1:", OTHERS, DRIVER + " Plus",
-         DRIVER + " Plus,BR32jp,LPT1:", DRIVER + " Plus"},
-        {"ours without a comma", DRIVER, OTHERS, DRIVER, OTHER + ",OSJET4,LPT2:", OTHER},
-        {"no device=: nothing changes", NONE, OTHERS, DRIVER, NONE, DRIVER},
-        {"an empty device=: nothing changes", "", OTHERS, DRIVER, "", DRIVER},
-        {"a name list too long for its buffer: none left", OURS, manyPrinters, DRIVER, NONE, NONE},
-        {"a first printer's value too long: none left", OURS, OTHER + "=" + std::string(160, 'v') + "\r\n", DRIVER,
-         NONE, NONE},
-        {"a registry default of another printer stays", OURS, OTHERS, OTHER, OTHER + ",OSJET4,LPT2:", OTHER},
-        {"no registry default: none is made", OURS, OTHERS, NONE, OTHER + ",OSJET4,LPT2:", NONE},
+         DRIVER + " Plus,BR32jp,LPT1:", DRIVER + " Plus", nullptr},
+        {"ours without a comma", DRIVER, OTHERS, DRIVER, FIRST, OTHER, nullptr},
+        {"device= another printer, Default ours: Default names it", "Generic,TTY,FILE:", OTHERS, DRIVER,
+         "Generic,TTY,FILE:", "Generic", nullptr},
+        {"device= a printer that is gone, Default ours: the first left", "Vecchia,X,LPT3:", OTHERS, DRIVER,
+         "Vecchia,X,LPT3:", OTHER, nullptr},
+        {"no device=, Default ours: the first left", NONE, OTHERS, DRIVER, NONE, OTHER, nullptr},
+        {"an empty device=, Default ours: the first left", "", OTHERS, DRIVER, "", OTHER, nullptr},
+        {"13 printers left: the first named in both", OURS, thirteen, DRIVER, "Stampante di rete n. 10,WINSPOOL,\\\\srv\\p0",
+         "Stampante di rete n. 10", nullptr},
+        {"a list of exactly 258 bytes", OURS, exact, DRIVER, "Stampante di rete 100x,WINSPOOL,\\\\srv\\p",
+         "Stampante di rete 100x", nullptr},
+        {"a second key of ours in other letters goes, never the default", OURS,
+         "tintavera brascora DUNEVA 10=BR32jp,LPT2:\r\n" + OTHERS, DRIVER, FIRST, OTHER, nullptr},
+        {"a first printer with an empty value is passed over", OURS, "Vecchia Stampante=\r\n" + OTHERS, DRIVER, FIRST,
+         OTHER, nullptr},
+        {"a first printer too long to compose is passed over", OURS, "Lunga=" + std::string(254, 'v') + "\r\n" + OTHERS,
+         DRIVER, FIRST, OTHER, nullptr},
+        {"a first printer that just fits is chosen", OURS, "Lunga=" + std::string(253, 'v') + "\r\n" + OTHERS, DRIVER,
+         "Lunga," + std::string(253, 'v'), "Lunga", nullptr},
+        {"a default longer than 150 bytes is written whole", OURS, "Lunga=" + longValue + "\r\n", DRIVER,
+         "Lunga," + longValue, "Lunga", nullptr},
+        {"a registry default of another printer stays", OURS, OTHERS, OTHER, FIRST, OTHER, nullptr},
+        {"no registry default: none is made", OURS, OTHERS, NONE, FIRST, NONE, nullptr},
+        {"device= cannot be written: Default still changes, and is told", OURS, OTHERS, DRIVER, OURS, OTHER, "device"},
     };
     const std::string printers = "HKEY_LOCAL_MACHINE\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers";
     for (const auto &c : cases) {
@@ -82,22 +115,46 @@ TEST(ProfileEntries, TheDefaultPrinterNamesThePrinterLeft)
                           "[Devices]\r\n" + DRIVER + "=BR32jp,LPT1:\r\n" + c.devices;
         machine.File("C:\\WINDOWS\\WIN.INI", ini).Key(printers, {c.regDefault == NONE ? "" : RegString("Default", c.regDefault)});
         ASSERT_TRUE(machine.Load()) << c.what;
+        if (c.failWrite)  // the fifth write of the phase is device='s
+            SimFailCall("WriteProfileStringA", 6, ERROR_ACCESS_DENIED);
         RemoveProfileEntries();
         char text[300] = "";
         GetProfileStringA("windows", "device", NONE.c_str(), text, sizeof text);
         EXPECT_EQ(c.deviceAfter, text) << c.what;
+        char listed[4096];
+        DWORD n = GetProfileStringA("Devices", nullptr, "", listed, sizeof listed);
+        for (const char *name = listed; name < listed + n; name += strlen(name) + 1)
+            EXPECT_FALSE(SimSameText(name, DRIVER)) << c.what << ": a key of ours left";
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet\\control\\Print\\Printers", 0,
                                                KEY_QUERY_VALUE, &key)) << c.what;
         EXPECT_EQ(c.defaultAfter, ReadValueText(key, "Default", text, sizeof text) == VALUE_TEXT_READ ? text : NONE)
             << c.what;
         RegCloseKey(key);
-        // Running programs are told when device= changed, and only then.
+        // Running programs are told when either changed, and only then.
         std::vector<std::string> told = Calls({"SendMessageTimeoutA"});
         std::vector<std::string> tell = {"SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, windows, 2, 2000)"};
-        EXPECT_EQ(c.deviceAfter == c.device ? std::vector<std::string>() : tell, told) << c.what;
+        EXPECT_EQ(c.deviceAfter == c.device && c.defaultAfter == c.regDefault ? std::vector<std::string>() : tell, told)
+            << c.what;
         EXPECT_EQ("", SimOpenHandles()) << c.what;
     }
+}
+
+// Windows 9x holds WIN.INI's changes in its profile cache: the phase writes
+// them out, so that a power cut right after it (the cache lost) leaves the
+// printer's entries and the default gone from the disk too.
+TEST(ProfileEntries, APowerCutAfterThePhaseFindsWinIniChanged)
+{
+    Machine machine("win98");
+    ASSERT_TRUE(machine.Load());
+    const std::string before = machine.Read("C:\\WINDOWS\\WIN.INI");
+    RemoveProfileEntries();
+    SimLoseProfiles();
+    std::string after = machine.Read("C:\\WINDOWS\\WIN.INI");
+    EXPECT_NE(before, after);
+    for (const std::string &gone : {"device=" + DRIVER, "\n" + DRIVER + "=", "[" + DRIVER + "-LPT1]"})
+        EXPECT_EQ(std::string::npos, after.find(gone)) << after;
+    EXPECT_NE(std::string::npos, after.find("device=OSTRALIS Jet 400,")) << after;
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ SCENARIOS = {
     "ok_yes_stale": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "stale"),
     "ok_yes_acted": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "acted"),
     "ok_no_alone": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "alone"),
+    "ok_no_other_device": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "other_device"),
     "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", None),
     "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", None),
     "welcome_closebox": ([(WELCOME, "closebox"), (CANCELLED, "click 1")], "--welcome close",
@@ -84,7 +85,9 @@ SCENARIOS = {
 # after a start acted on the file it was swapped for, and C:\OLD.TMP made
 # again since, which must stay. "busy": BR32SHEL.DLL held open
 # during the removal, as Explorer holds a shell extension. "alone": ours is
-# the only printer, and the default: no default is left.
+# the only printer, and the default: no default is left. "other_device":
+# device= names the other printer, the registry's Default ours: Default
+# then names the other printer.
 SECTIONS = b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n"
 SAMPLE_VARIANTS = {
     "pending": b"[rename]\r\nNUL=C:\\OLD.TMP\x1a",
@@ -93,6 +96,7 @@ SAMPLE_VARIANTS = {
     "acted": None,
     "busy": None,
     "alone": None,
+    "other_device": None,
 }
 MODES = ["win98", "win95", "winxp"]
 CANCEL_EVERY = 10  # every tenth generated machine the user cancels
@@ -137,6 +141,9 @@ def sample_machine(mode, variant):
         g.busy.append(mm.GEN_SYSTEM + "\\BR32SHEL.DLL")
     elif variant == "alone":
         g.win_ini = re.sub(rb"(?m)^" + re.escape(mm.OTHER.encode()) + rb"=[^\r\n]*\r?\n", b"", g.win_ini)
+    elif variant == "other_device":
+        g.win_ini = re.sub(rb"(?m)^device=[^\r\n]*", b"device=" + mm.OTHER.encode() + b",OSJET4,LPT2:", g.win_ini)
+        g.must_default = mm.OTHER
     elif variant == "acted":
         g.layer.file(mm.GEN_WINDOWS + "\\BR32WIN.OLD", SECTIONS)
         g.layer.file(mm.GEN_WINDOWS + "\\WININIT.BAK", SECTIONS.replace(b"[Combine", b"NUL=C:\\X.DLL\r\n[Combine"))
@@ -471,6 +478,11 @@ def run_case(args, name, g, scenario, base, display):
             problems += compare(sim, wine) + check_run(run, g.mode, "--restart yes" in options)
             problems += ["%s is gone" % p for p in getattr(g, "must_stay", [])
                          if not os.path.exists(unix_path(run.drive_c, p))]
+            if hasattr(g, "must_default"):
+                want = "Default = 1:" + (g.must_default.encode("cp1252") + b"\0").hex()
+                printers = [v for k, v in wine.items() if k.endswith("\\control\\print\\printers")]
+                if not printers or want not in printers[0]:
+                    problems.append("the registry's Default is not %s: %r" % (g.must_default, printers))
         except WineStartUp as e:
             if attempt == 1:
                 print("        %s: Wine's start-up failed, before the program ran; trying again: %s"
