@@ -99,8 +99,7 @@ BOOL BuildInstanceKeyName(char *name, int size, const char *basePath, int number
     else
         separator = "";  // five digits and more follow the base path directly
     DecimalText(number, digits);
-    if (CopyText(name, size, basePath) && AppendText(name, size, separator) &&
-        AppendText(name, size, digits))
+    if (JoinText(name, size, basePath, separator, digits))
         return TRUE;
     if (size > 0)
         name[0] = 0;

@@ -46,8 +46,11 @@ inline char LowerAscii(int c)
 // Copies text into dst when it fits; returns FALSE otherwise.
 BOOL CopyText(char *dst, int size, const char *text);
 
+// first, between and last into dst when all of it fits; FALSE otherwise.
+BOOL JoinText(char *dst, int size, const char *first, const char *between, const char *last);
+
 // directory, "\" and name into path (TEXT_SIZE bytes); FALSE when they
-// would not fit.
+// would not fit, or directory is empty.
 BOOL ComposePath(char *path, const char *directory, const char *name);
 
 // Results of ReadValueText.
@@ -86,13 +89,13 @@ void RemoveProgramGroup();
 extern const char g_driverFiles[][FILE_NAME_WIDTH];
 void DeleteDriverFiles(UninstallRun &run);
 
-// Deletes the driver's INF file: by its contents up to build 950, by its
-// name above.
+// Deletes the driver's INF file: by its contents up to build 950 (the marker
+// word and the printer's name), by its name above.
 void RemoveSetupInformation(const UninstallRun &run);
 
 // Deletes every file of directory matching pattern whose text holds word as
-// a whole word (case-sensitive).
-void DeleteFilesContaining(const char *directory, const char *pattern, const char *word);
+// a whole word, and also text anywhere (both case-sensitive).
+void DeleteFilesContaining(const char *directory, const char *pattern, const char *word, const char *text);
 
 // Lists the remaining driver files, and those kept, for deletion at the next
 // start: in WININIT.INI, and for the NT family through MoveFileExA.

@@ -1,27 +1,34 @@
 // RemoveProfileEntries: the printer's keys in WIN.INI's "Devices" and
-// "PrinterPorts" and its sections named after the printer and a port. A
-// network port (a value with a backslash) has a section of its own name;
-// any other port means the three fixed ones.
+// "PrinterPorts" and its sections named after the printer and a port: the
+// three fixed ports' always, and a network port's (a value with a
+// backslash) too.
 //
-// Then every other key of ours in those sections (the profile finds a name
-// without regard to case, and one deletion takes only the first), and the
-// default printer: Windows 9x keeps it in WIN.INI's [windows]
+// Then every other printer of ours: a key of those sections named as ours
+// in any letters (the profile finds a name without regard to case, and one
+// deletion takes only the first), one whose value's driver is ours (a
+// second printer of the model, or one the user renamed), and a printer of
+// the machine's or the current configuration's list whose driver is ours:
+// each goes as ours does, keys, sections and its printers' keys.
+//
+// Then the default printer: Windows 9x keeps it in WIN.INI's [windows]
 // device=name,driver,port, and again as the Default value of the printers'
-// key. Where either named the printer, it names a printer left that can be
-// used, or nothing when none is, as the system's own printer deletion does:
-// programs that print must not be pointed at a printer that is gone.
+// key. Where either named a printer of ours, it names a printer left that
+// can be used, or nothing when none is, as the system's own printer
+// deletion does: programs that print must not be pointed at a printer that
+// is gone.
 //
-// Last, WIN.INI's copy in Windows 9x's profile cache goes to the disk: the
-// registry and the files are gone by then, and a power cut must not bring
-// the printer's entries back.
+// WIN.INI's copy in Windows 9x's profile cache and the registry go to the
+// disk in the order that lets a second run, after a power cut anywhere,
+// still find every printer of ours that has something left.
 #include "engine.h"
 
 namespace {
 
-const char g_portSuffixes[][6] = {
-    "-LPT1",
-    "-FILE",
-    "-LPT2",
+// The fixed ports that name a printer's sections, after a '-'.
+const char g_ports[][5] = {
+    "LPT1",
+    "FILE",
+    "LPT2",
     "",
 };
 
@@ -30,6 +37,8 @@ const char PRINTER_PORTS[] = "PrinterPorts";
 
 // Used when "Devices" has no key for the printer.
 const char DEFAULT_DEVICE[] = "BR32jp,lpt1:";
+// The driver our printers' values name, before their first comma.
+const char DRIVER_ID[] = "BR32jp";
 
 // 149 characters and the NUL: GetProfileStringA cuts a longer value.
 const int PROFILE_VALUE_SIZE = 150;
@@ -38,11 +47,17 @@ const int PROFILE_VALUE_SIZE = 150;
 // 64 KiB of it.
 const unsigned long NAME_LIST_SIZE = 65536;
 
-void RemovePortSection(const char *suffix)
+// The three fixed ports' sections of the printer name, and a network
+// port's (everything after the first comma of a value with a backslash).
+void RemovePortSections(const char *name, const char *value)
 {
     char section[TEXT_SIZE];
-    if (CopyText(section, TEXT_SIZE, DRIVER_NAME) && AppendText(section, TEXT_SIZE, suffix))
-        WriteProfileStringA(section, 0, 0);
+    const char *comma = TextFindChar(value, ',');
+    for (int i = 0; i < 4; i++) {
+        const char *port = i < 3 ? g_ports[i] : TextFindChar(value, '\\') && comma ? comma + 1 : 0;
+        if (port && JoinText(section, TEXT_SIZE, name, "-", port))
+            WriteProfileStringA(section, 0, 0);
+    }
 }
 
 // The printer that text names, in place: up to its first comma, without
@@ -60,21 +75,66 @@ char *PrinterName(char *text)
     return text;
 }
 
-// Whether a device= or Default text names our printer.
-BOOL NamesOurs(const char *text)
+// The list of our printers' names: NAME_LIST_SIZE bytes of names, each
+// ended by a NUL, the list by an empty one; the printer's own name first.
+// Without the memory for one, the list of that name alone.
+const char g_ownName[sizeof DRIVER_NAME + 1] = DRIVER_NAME;
+
+// Whether name is in the list.
+BOOL Listed(const char *ours, const char *name)
+{
+    for (; *ours; ours += lstrlenA(ours) + 1) {
+        if (SameName(ours, name))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Where the list's empty name is.
+const char *ListEnd(const char *list)
+{
+    while (*list)
+        list += lstrlenA(list) + 1;
+    return list;
+}
+
+// Adds name to ours once. A full list takes no more: those printers stay.
+void AddName(char *ours, const char *name)
+{
+    if (Listed(ours, name))
+        return;
+    char *end = (char *)ListEnd(ours);
+    if (end + lstrlenA(name) + 2 <= ours + NAME_LIST_SIZE) {
+        lstrcpyA(end, name);
+        end[lstrlenA(name) + 1] = 0;
+    }
+}
+
+// Whether the printer name, whose [Devices] or [PrinterPorts] value is
+// value, is one of ours: listed, or with our driver.
+BOOL IsOurPrinter(const char *ours, const char *name, const char *value)
+{
+    char driver[TEXT_SIZE];
+    return Listed(ours, name) || (CopyText(driver, TEXT_SIZE, value) && SameName(PrinterName(driver), DRIVER_ID));
+}
+
+// Whether a device= or Default text names one of ours.
+BOOL NamesOurs(const char *ours, const char *text)
 {
     char name[TEXT_SIZE];
-    return CopyText(name, TEXT_SIZE, text) && SameName(PrinterName(name), DRIVER_NAME);
+    return CopyText(name, TEXT_SIZE, text) && Listed(ours, PrinterName(name));
 }
 
 // "name,value" of the printer name in [Devices] into device, when it is a
-// printer left that can be used: not ours, with a value, all of it fitting.
-BOOL UsablePrinter(const char *name, char *device)
+// printer left that can be used: not ours, with a value, all of it fitting,
+// and a name without a comma, which device= could not tell from its driver.
+BOOL UsablePrinter(const char *ours, const char *name, char *device)
 {
     char value[TEXT_SIZE];
     DWORD length = GetProfileStringA(DEVICES, name, "", value, TEXT_SIZE);
     // A value cut by the buffer does not fit either.
-    if (SameName(name, DRIVER_NAME) || length == 0 || lstrlenA(name) + 1 + (int)length >= TEXT_SIZE)
+    if (IsOurPrinter(ours, name, value) || length == 0 || lstrlenA(name) + 1 + (int)length >= TEXT_SIZE ||
+        TextFindChar(name, ','))
         return FALSE;
     lstrcpyA(device, name);
     lstrcatA(device, ",");
@@ -84,10 +144,73 @@ BOOL UsablePrinter(const char *name, char *device)
 
 const char PRINTERS_KEY[] = "System\\CurrentControlSet\\control\\Print\\Printers";
 
+// Adds to ours the printers of section whose value names our driver, by
+// the names listed into names, whose length it returns.
+DWORD ListOurKeys(char *ours, const char *section, char *names)
+{
+    char value[TEXT_SIZE];
+    DWORD listed = GetProfileStringA(section, 0, "", names, NAME_LIST_SIZE);
+    for (const char *name = names; listed && *name; name += lstrlenA(name) + 1) {
+        GetProfileStringA(section, name, "", value, TEXT_SIZE);
+        if (IsOurPrinter(ours, name, value))
+            AddName(ours, name);
+    }
+    return listed;
+}
+
+// Adds to ours the printers of the list under root whose "Printer Driver"
+// is ours.
+void ListOurPrinters(char *ours, HKEY root)
+{
+    HKEY list, printer;
+    char name[TEXT_SIZE], text[TEXT_SIZE];
+    if (RegOpenKeyExA(root, PRINTERS_KEY, 0, KEY_ENUMERATE_SUB_KEYS, &list) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0; RegEnumKeyA(list, index, name, TEXT_SIZE) == ERROR_SUCCESS; index++) {
+        if (name[0] && RegOpenKeyExA(list, name, 0, KEY_QUERY_VALUE, &printer) == ERROR_SUCCESS) {
+            if (ReadValueText(printer, "Printer Driver", text, TEXT_SIZE) == VALUE_TEXT_READ &&
+                SameName(text, DRIVER_NAME))
+                AddName(ours, name);
+            RegCloseKey(printer);
+        }
+    }
+    RegCloseKey(list);
+}
+
+// Every key of name in section, and with each [Devices] key its sections:
+// the profile deletes the first key of a name a call. (A value is never a
+// line end, so that default tells a missing key.)
+void DeleteKeys(const char *section, const char *name)
+{
+    char value[TEXT_SIZE];
+    for (int i = 0; i < 256; i++) {
+        GetProfileStringA(section, name, "\n", value, TEXT_SIZE);
+        if (value[0] == '\n')
+            return;
+        if (section == DEVICES)
+            RemovePortSections(name, value);
+        WriteProfileStringA(section, name, 0);
+    }
+}
+
+// The printers' keys of the names from name up to end, in the machine's
+// and the current configuration's lists; then the registry to the disk.
+void DeletePrinterKeys(const char *name, const char *end)
+{
+    char path[TEXT_SIZE];
+    for (; name < end; name += lstrlenA(name) + 1) {
+        if (ComposePath(path, PRINTERS_KEY, name)) {
+            RegDeleteKeyA(HKEY_CURRENT_CONFIG, path);
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+        }
+    }
+    RegFlushKey(HKEY_LOCAL_MACHINE);
+}
+
 // The registry's default printer, where it is ours: the printer device=
 // names when it can be used, else the first that can (first: "name,value"
 // or ""), else none. TRUE when it was changed. Cuts both texts.
-BOOL ReplaceRegistryDefault(char *device, char *first)
+BOOL ReplaceRegistryDefault(const char *ours, char *device, char *first)
 {
     HKEY key;
     char value[TEXT_SIZE];
@@ -95,9 +218,9 @@ BOOL ReplaceRegistryDefault(char *device, char *first)
     if (RegOpenKeyExA(HKEY_CURRENT_CONFIG, PRINTERS_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
         return FALSE;
-    if (ReadValueText(key, "Default", value, TEXT_SIZE) == VALUE_TEXT_READ && NamesOurs(value)) {
+    if (ReadValueText(key, "Default", value, TEXT_SIZE) == VALUE_TEXT_READ && NamesOurs(ours, value)) {
         const char *name = PrinterName(device);
-        if (!UsablePrinter(name, value))
+        if (!UsablePrinter(ours, name, value))
             name = PrinterName(first);
         changed = (*name ? RegSetValueExA(key, "Default", 0, REG_SZ, (const BYTE *)name, lstrlenA(name) + 1)
                          : RegDeleteValueA(key, "Default")) == ERROR_SUCCESS;
@@ -106,34 +229,24 @@ BOOL ReplaceRegistryDefault(char *device, char *first)
     return changed;
 }
 
-// Every key of ours left in section, by the names listed into names, whose
-// length it returns.
-DWORD RemoveOurKeys(const char *section, char *names)
-{
-    DWORD listed = GetProfileStringA(section, 0, "", names, NAME_LIST_SIZE);
-    for (const char *name = names; listed && *name; name += lstrlenA(name) + 1) {
-        if (SameName(name, DRIVER_NAME))
-            WriteProfileStringA(section, name, 0);
-    }
-    return listed;
-}
-
-// device= in [windows], and the registry's Default, where they name our
-// printer. names: [Devices]' names as listed before ours went (listed
-// bytes), or 0 when none could be had: then no printer is known to be left.
-void ReplaceDefaultPrinter(const char *names, DWORD listed)
+// device= in [windows], and the registry's Default, where they name one of
+// ours. names: [Devices]' names as listed before ours went (listed bytes),
+// or 0 when none could be had: then no printer is known to be left.
+void ReplaceDefaultPrinter(const char *ours, const char *names, DWORD listed)
 {
     char first[TEXT_SIZE];   // "name,value" of the first printer that can be used
     char device[TEXT_SIZE];  // device= as it is once changed
     first[0] = 0;
-    // A name cut at the end of a list too long names no printer: not usable.
+    // A list cut by its buffer ends in a name cut short: only whole names
+    // count (Windows 9x keeps a section to 32,767 characters, so none is).
     for (const char *name = names; names && listed && *name; name += lstrlenA(name) + 1) {
-        if (UsablePrinter(name, first))
+        if ((listed < NAME_LIST_SIZE - 2 || name + lstrlenA(name) + 1 < names + listed) &&
+            UsablePrinter(ours, name, first))
             break;
     }
     GetProfileStringA("windows", "device", "", device, TEXT_SIZE);
     BOOL changed = FALSE;
-    if (NamesOurs(device)) {
+    if (NamesOurs(ours, device)) {
         changed = WriteProfileStringA("windows", "device", first[0] ? first : 0);
         // Unchanged, it still names ours, which Default does not take.
         if (changed)
@@ -142,7 +255,7 @@ void ReplaceDefaultPrinter(const char *names, DWORD listed)
     // Running programs read the default again; a hung one does not hold
     // up the removal.
     UINT_PTR ignored;
-    if (ReplaceRegistryDefault(device, first) || changed)
+    if (ReplaceRegistryDefault(ours, device, first) || changed)
         SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, (LPARAM) "windows", SMTO_ABORTIFHUNG, 2000,
                             &ignored);
 }
@@ -152,34 +265,47 @@ void ReplaceDefaultPrinter(const char *names, DWORD listed)
 void RemoveProfileEntries()
 {
     char value[PROFILE_VALUE_SIZE];
-    char suffix[TEXT_SIZE];  // "-" and the port text
 
     value[0] = 0;
     // A longer value arrives cut to 149 characters, and its port with it.
     GetProfileStringA(DEVICES, DRIVER_NAME, DEFAULT_DEVICE, value, PROFILE_VALUE_SIZE);
     value[PROFILE_VALUE_SIZE - 1] = 0;
-
-    if (TextFindChar(value, '\\')) {
-        // The port is everything after the first comma. Without a comma the
-        // value names no port, and no section is removed.
-        const char *comma = TextFindChar(value, ',');
-        if (comma && CopyText(suffix, TEXT_SIZE, "-") && AppendText(suffix, TEXT_SIZE, comma + 1))
-            RemovePortSection(suffix);
-    } else {
-        for (int i = 0; lstrcmpA(g_portSuffixes[i], "") != 0; i++)
-            RemovePortSection(g_portSuffixes[i]);
-    }
-
+    RemovePortSections(DRIVER_NAME, value);
     WriteProfileStringA(DEVICES, DRIVER_NAME, 0);
     WriteProfileStringA(PRINTER_PORTS, DRIVER_NAME, 0);
 
-    char *names = (char *)BlockAlloc(NAME_LIST_SIZE);
+    // Every printer of ours, by the names listed (ours) while all that
+    // tells one is there: first those the registry tells (up to told),
+    // then those only WIN.INI does. A list that cannot be had leaves the
+    // printer's own name alone.
+    char *names = (char *)BlockAlloc(2 * NAME_LIST_SIZE);
+    const char *ours = g_ownName;
+    const char *told = ListEnd(ours);
     DWORD listed = 0;
     if (names) {
-        RemoveOurKeys(PRINTER_PORTS, names);
-        listed = RemoveOurKeys(DEVICES, names);
+        char *list = names + NAME_LIST_SIZE;
+        lstrcpyA(list, DRIVER_NAME);
+        list[sizeof DRIVER_NAME] = 0;
+        ListOurPrinters(list, HKEY_LOCAL_MACHINE);
+        ListOurPrinters(list, HKEY_CURRENT_CONFIG);
+        told = ListEnd(list);
+        ListOurKeys(list, PRINTER_PORTS, names);
+        listed = ListOurKeys(list, DEVICES, names);
+        ours = list;
+        for (const char *name = ours; *name; name += lstrlenA(name) + 1) {
+            RemovePortSections(name, "");
+            DeleteKeys(DEVICES, name);
+            DeleteKeys(PRINTER_PORTS, name);
+        }
     }
-    ReplaceDefaultPrinter(names, listed);
-    BlockFree(names);
+    ReplaceDefaultPrinter(ours, names, listed);
+    // At a power cut anywhere a second run must still know every printer
+    // of ours with something left: what tells it goes last. The printers'
+    // keys of those only WIN.INI tells, and the new Default, reach the disk
+    // before WIN.INI does; the keys that tell the others go after it. (The
+    // printer's own keys went with the fixed keys.)
+    DeletePrinterKeys(told, ListEnd(ours));
     WriteProfileStringA(0, 0, 0);
+    DeletePrinterKeys(ours + sizeof DRIVER_NAME, told);
+    BlockFree(names);
 }

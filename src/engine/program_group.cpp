@@ -21,7 +21,7 @@ const char g_shortcuts[][SHORTCUT_WIDTH] = {
 
 BOOL ComposeShortcutPath(char *path, const char *folder, const char *shortcut)
 {
-    return CopyText(path, TEXT_SIZE, folder) && AppendText(path, TEXT_SIZE, shortcut);
+    return JoinText(path, TEXT_SIZE, folder, shortcut, "");
 }
 
 }  // namespace
@@ -32,8 +32,6 @@ void RemoveProgramGroup()
     char path[TEXT_SIZE];
     HKEY key = 0;
 
-    // A missing key or value leaves the folder empty, and the group is then
-    // looked for at the root of the current drive.
     folder[0] = 0;
     int read = VALUE_TEXT_MISSING;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, KEY_QUERY_VALUE, &key) ==
@@ -42,8 +40,9 @@ void RemoveProgramGroup()
         RegCloseKey(key);
     }
     // A folder that did not fit is unknown: deleting by a cut path could hit
-    // another program's files.
-    if (read == VALUE_TEXT_TOO_LONG || !AppendText(folder, TEXT_SIZE, GROUP_FOLDER))
+    // another program's files. One that is missing or empty is unknown too:
+    // the group would be looked for at the root of the current drive.
+    if (read != VALUE_TEXT_READ || !folder[0] || !AppendText(folder, TEXT_SIZE, GROUP_FOLDER))
         return;
     // All six steps or none: a group half removed is no better than one
     // left whole.

@@ -168,8 +168,7 @@ void ListFiles(const UninstallRun &run, TEXTSTREAM *ini, BOOL registerNt)
         if (row >= 0 && (run.keptDriverFiles & ((DWORD)1 << row)) == 0)
             continue;
         const char *name = row < 0 ? g_restartFiles[i] : g_driverFiles[row];
-        if (!CopyText(line, TEXT_SIZE, "NUL=") || !AppendText(line, TEXT_SIZE, run.systemDir) ||
-            !AppendText(line, TEXT_SIZE, "\\") || !AppendText(line, TEXT_SIZE, name))
+        if (!JoinText(line, TEXT_SIZE, "NUL=", run.systemDir, "\\") || !AppendText(line, TEXT_SIZE, name))
             continue;
         if (ini)
             TextWriteLine(ini, line);
@@ -388,6 +387,10 @@ BOOL Settle(const Paths &paths)
 
 void ScheduleRestartDeletions(const UninstallRun &run)
 {
+    // An empty system directory is a failed query's: no line of ours can be
+    // made, and nothing is written.
+    if (!run.systemDir[0])
+        return;
     Paths paths;
     BOOL named = TRUE;
     for (int i = 0; i < NAME_COUNT; i++)

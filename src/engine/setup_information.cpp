@@ -1,14 +1,16 @@
 // RemoveSetupInformation: the driver's INF file. Windows 95 (build 950 and
 // before) copies it to INF under an OEMn.INF name of its choosing, so those
-// files are searched for one of the driver's file names; later builds keep
-// it in INF\OTHER under its own name.
+// files are searched for one of the driver's file names, and the printer's
+// name: another maker's INF may name the file (to have it closed before it
+// installs) but never our printer. Later builds keep it in INF\OTHER under
+// its own name.
 #include "engine.h"
 
 namespace {
 
 const char INF_SEARCH_PATTERN[] = "oem*.inf";
 const char INF_MARKER_WORD[] = "BR32STAT.EXE";
-const char INF_OTHER_FILE[] = "BRASCORABRDUNE10.INF";
+const char INF_OTHER_FILE[] = "\\OTHER\\BRASCORABRDUNE10.INF";  // in INF
 
 // The name list starts with room for this many names and doubles when full,
 // up to a size whose byte count still fits a 32-bit number.
@@ -81,15 +83,40 @@ BOOL FileHoldsWord(const char *path, const char *word, int length)
     return match;
 }
 
+// Whether the text of path holds text anywhere, in its bytes up to a 0x1A.
+BOOL FileHoldsText(const char *path, const char *text, int length)
+{
+    TEXTSTREAM *stream = TextOpen(path, "r");
+    if (!stream)
+        return FALSE;
+    char window[WORD_SIZE];  // the last length bytes read
+    int held = 0;
+    BOOL match = FALSE;
+    for (int c; !match && (c = TextReadByte(stream)) >= 0 && c != 0x1A;) {
+        if (held == length) {
+            for (int i = 1; i < length; i++)
+                window[i - 1] = window[i];
+            held--;
+        }
+        window[held++] = (char)c;
+        match = held == length;
+        for (int i = 0; match && i < length; i++)
+            match = window[i] == text[i];
+    }
+    TextClose(stream);
+    return match;
+}
+
 }  // namespace
 
-void DeleteFilesContaining(const char *directory, const char *pattern, const char *word)
+void DeleteFilesContaining(const char *directory, const char *pattern, const char *word, const char *text)
 {
     char path[TEXT_SIZE];
     WIN32_FIND_DATAA found;
 
-    int length = lstrlenA(word);
-    if (length <= 0 || length >= WORD_SIZE || !ComposePath(path, directory, pattern))
+    int length = lstrlenA(word), textLength = lstrlenA(text);
+    if (length <= 0 || length >= WORD_SIZE || textLength <= 0 || textLength >= WORD_SIZE ||
+        !ComposePath(path, directory, pattern))
         return;
     NameList list;
     list.slotCount = FIRST_NAME_SLOTS;
@@ -112,7 +139,7 @@ void DeleteFilesContaining(const char *directory, const char *pattern, const cha
 
     for (int i = 0; i < list.used; i++) {
         if (ComposePath(path, directory, list.slots + (unsigned long)i * MAX_PATH) &&
-            FileHoldsWord(path, word, length))
+            FileHoldsWord(path, word, length) && FileHoldsText(path, text, textLength))
             DeleteFileA(path);
     }
     BlockFree(list.slots);
@@ -122,14 +149,11 @@ void RemoveSetupInformation(const UninstallRun &run)
 {
     char infPath[TEXT_SIZE];
 
-    if (!CopyText(infPath, TEXT_SIZE, run.windowsDir))
+    // An empty Windows directory is a failed query's: nothing is looked for.
+    if (!ComposePath(infPath, run.windowsDir, "INF"))
         return;
-    if (!BuildGateOpen(run.version)) {
-        if (AppendText(infPath, TEXT_SIZE, "\\INF"))
-            DeleteFilesContaining(infPath, INF_SEARCH_PATTERN, INF_MARKER_WORD);
-    } else {
-        if (AppendText(infPath, TEXT_SIZE, "\\INF\\OTHER\\") &&
-            AppendText(infPath, TEXT_SIZE, INF_OTHER_FILE))
-            DeleteFileA(infPath);
-    }
+    if (!BuildGateOpen(run.version))
+        DeleteFilesContaining(infPath, INF_SEARCH_PATTERN, INF_MARKER_WORD, DRIVER_NAME);
+    else if (AppendText(infPath, TEXT_SIZE, INF_OTHER_FILE))
+        DeleteFileA(infPath);
 }

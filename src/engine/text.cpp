@@ -20,10 +20,16 @@ BOOL AppendText(char *dst, int size, const char *text)
     return TRUE;
 }
 
+BOOL JoinText(char *dst, int size, const char *first, const char *between, const char *last)
+{
+    return CopyText(dst, size, first) && AppendText(dst, size, between) && AppendText(dst, size, last);
+}
+
 BOOL ComposePath(char *path, const char *directory, const char *name)
 {
-    return CopyText(path, TEXT_SIZE, directory) && AppendText(path, TEXT_SIZE, "\\") &&
-           AppendText(path, TEXT_SIZE, name);
+    // An empty directory is a failed query's: "\\name" would be at the root
+    // of whatever drive is current.
+    return directory[0] && JoinText(path, TEXT_SIZE, directory, "\\", name);
 }
 
 BOOL SameName(const char *text, const char *name)

@@ -4,11 +4,14 @@
 
 namespace {
 
+// The root by the low byte of its predefined handle (0x80000000 and up).
 struct FixedKey {
-    HKEY root;
+    BYTE root;
+    BYTE gated;  // deleted only when the build gate is open
     const char *path;
-    BOOL gated;  // deleted only when the build gate is open
 };
+
+#define ROOT(key) ((BYTE)(DWORD)(UINT_PTR)(key))
 
 // Paths that end another entry's path point into it, so that the program
 // carries each text once. Entries 3 and 11, 1 and 6, 2 and 7 reach the same
@@ -24,34 +27,39 @@ const int CONFIG = 12;        // "Config\\0001\\"
 const int DEFAULT_USER = 9;   // ".DEFAULT\\"
 
 const FixedKey g_fixedKeys[] = {
-    {HKEY_CLASSES_ROOT, CLASSES_CLSID + CLASSES, FALSE},
-    {HKEY_CLASSES_ROOT, CLASSES_SHELLEX + CLASSES, FALSE},
-    {HKEY_CURRENT_CONFIG, CONFIG_PRINTERS + CONFIG, FALSE},
-    {HKEY_LOCAL_MACHINE, CONFIG_PRINTERS, FALSE},
-    {HKEY_LOCAL_MACHINE, "Enum\\LPTENUM\\BRASCORADUNEVA_10F262", FALSE},
-    {HKEY_LOCAL_MACHINE, CLASSES_CLSID, FALSE},
-    {HKEY_LOCAL_MACHINE, CLASSES_SHELLEX, FALSE},
-    {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" DRIVER_NAME, FALSE},
-    {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" PRODUCT_NAME " PrintProcessor", FALSE},
-    {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Monitors\\" PRODUCT_NAME " LanguageMonitor", FALSE},
-    {HKEY_LOCAL_MACHINE, CONFIG_PRINTERS + CONFIG, FALSE},
-    {HKEY_USERS, DEFAULT_MENU_ORDER, TRUE},
-    {HKEY_LOCAL_MACHINE, "Security\\Access\\PRINT\\" DRIVER_NAME, TRUE},
-    {HKEY_CURRENT_USER, DEFAULT_MENU_ORDER + DEFAULT_USER, TRUE},
+    {ROOT(HKEY_CLASSES_ROOT), FALSE, CLASSES_CLSID + CLASSES},
+    {ROOT(HKEY_CLASSES_ROOT), FALSE, CLASSES_SHELLEX + CLASSES},
+    {ROOT(HKEY_CURRENT_CONFIG), FALSE, CONFIG_PRINTERS + CONFIG},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, CONFIG_PRINTERS},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, "Enum\\LPTENUM\\BRASCORADUNEVA_10F262"},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, CLASSES_CLSID},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, CLASSES_SHELLEX},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" DRIVER_NAME},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" PRODUCT_NAME " PrintProcessor"},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, "System\\CurrentControlSet\\control\\Print\\Monitors\\" PRODUCT_NAME " LanguageMonitor"},
+    {ROOT(HKEY_LOCAL_MACHINE), FALSE, CONFIG_PRINTERS + CONFIG},
+    {ROOT(HKEY_USERS), TRUE, DEFAULT_MENU_ORDER},
+    {ROOT(HKEY_LOCAL_MACHINE), TRUE, "Security\\Access\\PRINT\\" DRIVER_NAME},
+    {ROOT(HKEY_CURRENT_USER), TRUE, DEFAULT_MENU_ORDER + DEFAULT_USER},
 };
 
 const int FIXED_KEY_COUNT = sizeof(g_fixedKeys) / sizeof(g_fixedKeys[0]);
+
+inline HKEY RootKey(BYTE root)
+{
+    return (HKEY)(INT_PTR)(LONG)(0x80000000UL | root);
+}
 
 void DeleteFixedKeys(BOOL gateOpen)
 {
     for (int i = 0; i < FIXED_KEY_COUNT; i++) {
         if (!g_fixedKeys[i].gated)
-            RegDeleteKeyA(g_fixedKeys[i].root, g_fixedKeys[i].path);
+            RegDeleteKeyA(RootKey(g_fixedKeys[i].root), g_fixedKeys[i].path);
     }
     if (gateOpen) {
         for (int i = 0; i < FIXED_KEY_COUNT; i++) {
             if (g_fixedKeys[i].gated)
-                RegDeleteKeyA(g_fixedKeys[i].root, g_fixedKeys[i].path);
+                RegDeleteKeyA(RootKey(g_fixedKeys[i].root), g_fixedKeys[i].path);
         }
         RegFlushKey(HKEY_USERS);
         RegFlushKey(HKEY_CURRENT_USER);

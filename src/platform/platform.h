@@ -83,6 +83,7 @@ struct WIN32_FIND_DATAA {
 
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
 
 #define REG_NONE 0
 #define REG_SZ 1
@@ -166,6 +167,7 @@ PLATFORM_API LONG WINAPI RegCloseKey(HKEY hKey);
 PLATFORM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                                         const BYTE *lpData, DWORD cbData);
 PLATFORM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+PLATFORM_API LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
 
 // Profiles: WIN.INI and other .ini files (kernel32)
 PLATFORM_API DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,

@@ -83,8 +83,9 @@ TEST(HostileMachines, NamesThatDifferByABlankOrASuffixStay)
                 .Key(ROOT_PRINTER + "0004", {RegString("DeviceDesc", "TINTAVERA BRASCORA DUNEVA 10")})
                 .Key(CLASS_PRINTER + "0003", {RegString("DriverDesc", DRIVER + "0")})
                 .Key(CLASS_PRINTER + "0004", {RegString("DriverDesc", " " + DRIVER)})
-                .Replace(WIN_INI, "[Devices]\r\n", "[Devices]\r\n" + DRIVER + "0=BR32jp,LPT1:\r\n" + DRIVER + " X=BR32jp,LPT1:\r\n")
-                .Replace(WIN_INI, "[PrinterPorts]\r\n", "[PrinterPorts]\r\n" + DRIVER + "0=BR32jp,LPT1:,15,45\r\n")
+                // Another maker's driver: a name alone that looks like ours.
+                .Replace(WIN_INI, "[Devices]\r\n", "[Devices]\r\n" + DRIVER + "0=OSJET4,LPT1:\r\n" + DRIVER + " X=OSJET4,LPT1:\r\n")
+                .Replace(WIN_INI, "[PrinterPorts]\r\n", "[PrinterPorts]\r\n" + DRIVER + "0=OSJET4,LPT1:,15,45\r\n")
                 .Append(WIN_INI, "[" + DRIVER + "0-LPT1]\r\nA=1\r\n[" + DRIVER + " -LPT1]\r\nA=1\r\n[" + DRIVER +
                                      "-LPT10]\r\nA=1\r\n[" + DRIVER + "-FILE:]\r\nA=1\r\n")
                 .File(GROUP + "0\\Guida Duneva 10.LNK", "L")
@@ -151,14 +152,15 @@ TEST(HostileMachines, OemInfFilesThatOnlyLookLikeTheDrivers)
                      .File(INF + "OEM10.INF", "Br32Stat.Exe\tbr32stat.exe BR32STAT.exe\r\n")
                      .File(INF + "OEM12.INF", "BR32STAT.EXE" + std::string(300, 'x') + "\r\n")
                      .File(INF + "oem9.inf\\BR32STAT.EXE", "BR32STAT.EXE")
-                     .File(INF + "OEM11.INF", "; another copy\r\n[BR32STAT]\r\nBR32STAT.EXE\r\n");
+                     .File(INF + "OEM11.INF", "; another copy\r\n[BR32STAT]\r\nBR32STAT.EXE\r\n" + DRIVER + "\r\n")
+                     .File(INF + "OEM13.INF", "; another maker's\r\nMsg=\"Chiudere BR32STAT.EXE\"\r\n");
              },
              {{"file- " + INF + "OEM11.INF"}});
 }
 
 // A "Devices" value longer than the profile buffer arrives cut, and so does
-// its port: the section named after the cut port goes, the one named after
-// the whole port stays, and so do the three fixed ones.
+// its port: the section named after the cut port goes, and the three fixed
+// ones, and the one named after the whole port stays.
 TEST(HostileMachines, AProfileValueOf149CharactersAndMore)
 {
     const std::string port = "\\\\SERVER\\" + std::string(170, 'S');
@@ -168,7 +170,7 @@ TEST(HostileMachines, AProfileValueOf149CharactersAndMore)
                  m.Replace(WIN_INI, DRIVER + "=BR32jp,LPT1:\r\n", DRIVER + "=BR32jp," + port + "\r\n")
                      .Append(WIN_INI, "[" + DRIVER + "-" + port + "]\r\nA=1\r\n" + cutSection + "\r\nA=1\r\n");
              },
-             {{"section- " + cutSection}, {"section- "}});
+             {{"section- " + cutSection}});
 }
 
 // Windows and system directories of 100 characters: everything is where they
@@ -199,7 +201,7 @@ TEST(HostileMachines, LongWindowsAndSystemDirectories)
 }
 
 // 5,000 OEM INF files: every one is read, none but the driver's goes, and
-// the last one named, which holds the marker, goes too.
+// the last one named, which holds the marker and the printer's name, goes too.
 TEST(HostileMachines, FiveThousandOemInfFiles)
 {
     CheckRun("5,000 OEM INF files", "win95",
@@ -207,7 +209,7 @@ TEST(HostileMachines, FiveThousandOemInfFiles)
                  for (int n = 1000; n < 6000; n++)
                      m.File(INF + "OEM" + std::to_string(n) + ".INF",
                             "[Version]\r\nSignature=\"$CHICAGO$\"\r\n[F" + std::to_string(n) + "]\r\nOSJ" +
-                                std::to_string(n) + ".DLL\r\n" + (n == 5999 ? "BR32STAT.EXE\r\n" : ""));
+                                std::to_string(n) + ".DLL\r\n" + (n == 5999 ? "BR32STAT.EXE\r\n" + DRIVER + "\r\n" : ""));
              },
              {{"file- " + INF + "OEM5999.INF"}});
 }

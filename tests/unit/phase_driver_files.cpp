@@ -9,9 +9,9 @@ using namespace phase_support;
 namespace {
 
 // Missing files are attempted and passed over (busy ones are among the
-// hostile machines); an empty system directory (a failed query) sends the
-// names to the root of the drive; a directory too long for a name skips that
-// name, and only that one.
+// hostile machines); an empty system directory (a failed query) names
+// nothing, and nothing is deleted; a directory too long for a name skips
+// that name, and only that one.
 TEST(DriverFiles, EighteenDeletionsInTableOrder)
 {
     const struct {
@@ -20,7 +20,7 @@ TEST(DriverFiles, EighteenDeletionsInTableOrder)
         size_t longestName;
     } cases[] = {
         {"nothing there", "C:\\WINDOWS\\SYSTEM", 19},
-        {"empty", "", 19},
+        {"empty: nothing at the root of the drive", "", 0},
         {"247 characters: names up to 11 fit", "C:\\" + std::string(244, 'S'), 11},
         {"259 characters: nothing fits", "C:\\" + std::string(256, 'S'), 0},
     };

@@ -11,20 +11,21 @@ namespace {
 
 TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
 {
-    const std::vector<std::string> FIXED = {"-LPT1", "-FILE", "-LPT2"};
+    // The three fixed ports' sections always go (a printer moved to a
+    // network port keeps those of its first set-up), a network port's too.
     const struct {
         const char *what;
         std::string value;  // "": no key for the printer in "Devices"
         std::vector<std::string> suffixes;
     } cases[] = {
-        {"no key: the default BR32jp,lpt1:", "", FIXED},
-        {"LPT1:", "BR32jp,LPT1:", FIXED},
-        {"any other port without a backslash", "BR32jp,COM1:", FIXED},
+        {"no key: the default BR32jp,lpt1:", "", {}},
+        {"LPT1:", "BR32jp,LPT1:", {}},
+        {"any other port without a backslash", "BR32jp,COM1:", {}},
         {"a network port", "BR32jp,\\\\server\\stampante", {"-\\\\server\\stampante"}},
         {"commas in the port", "BR32jp,\\\\srv\\p,15,45", {"-\\\\srv\\p,15,45"}},
         {"a backslash before the comma", "BR\\32jp,lpt1:", {"-lpt1:"}},
         {"the comma last", "BR32jp\\x,", {"-"}},
-        {"a backslash and no comma: no port, no section", "BR32jp\\lpt1:", {}},
+        {"a backslash and no comma: no port, no section of its own", "BR32jp\\lpt1:", {}},
     };
     for (const auto &c : cases) {
         Machine machine;
@@ -32,13 +33,20 @@ TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
         RemoveProfileEntries();
         std::vector<std::string> expected = {"GetProfileStringA(Devices, " + DRIVER + ", BR32jp,lpt1:, " +
                                              (c.value.empty() ? "BR32jp,lpt1:" : c.value.substr(0, 149)) + ", 150)"};
+        for (const char *fixed : {"-LPT1", "-FILE", "-LPT2"})
+            expected.push_back("WriteProfileStringA(" + DRIVER + fixed + ", NULL, NULL)");
         for (const std::string &suffix : c.suffixes)
             expected.push_back("WriteProfileStringA(" + DRIVER + suffix + ", NULL, NULL)");
         expected.push_back("WriteProfileStringA(Devices, " + DRIVER + ", NULL)");
         expected.push_back("WriteProfileStringA(PrinterPorts, " + DRIVER + ", NULL)");
-        // No other key of ours, and no default printer here; WIN.INI flushed.
+        // No other printer of ours: its own name looked for again, in
+        // other letters; no default printer here; WIN.INI flushed.
         expected.push_back("GetProfileStringA(PrinterPorts, NULL, , , 65536)");
         expected.push_back("GetProfileStringA(Devices, NULL, , , 65536)");
+        for (const char *fixed : {"-LPT1", "-FILE", "-LPT2"})
+            expected.push_back("WriteProfileStringA(" + DRIVER + fixed + ", NULL, NULL)");
+        expected.push_back("GetProfileStringA(Devices, " + DRIVER + ", \n, \n, 260)");
+        expected.push_back("GetProfileStringA(PrinterPorts, " + DRIVER + ", \n, \n, 260)");
         expected.push_back("GetProfileStringA(windows, device, , , 260)");
         expected.push_back("WriteProfileStringA(NULL, NULL, NULL)");
         EXPECT_EQ(expected, Calls({"GetProfileStringA", "WriteProfileStringA"})) << c.what;
@@ -115,8 +123,8 @@ TEST(ProfileEntries, TheDefaultPrinterNamesAPrinterLeft)
                           "[Devices]\r\n" + DRIVER + "=BR32jp,LPT1:\r\n" + c.devices;
         machine.File("C:\\WINDOWS\\WIN.INI", ini).Key(printers, {c.regDefault == NONE ? "" : RegString("Default", c.regDefault)});
         ASSERT_TRUE(machine.Load()) << c.what;
-        if (c.failWrite)  // the fifth write of the phase is device='s
-            SimFailCall("WriteProfileStringA", 6, ERROR_ACCESS_DENIED);
+        if (c.failWrite)  // the ninth write of the phase is device='s
+            SimFailCall("WriteProfileStringA", 9, ERROR_ACCESS_DENIED);
         RemoveProfileEntries();
         char text[300] = "";
         GetProfileStringA("windows", "device", NONE.c_str(), text, sizeof text);
@@ -137,6 +145,89 @@ TEST(ProfileEntries, TheDefaultPrinterNamesAPrinterLeft)
         EXPECT_EQ(c.deviceAfter == c.device && c.defaultAfter == c.regDefault ? std::vector<std::string>() : tell, told)
             << c.what;
         EXPECT_EQ("", SimOpenHandles()) << c.what;
+    }
+}
+
+// Every printer of our driver goes as the printer of our name does, and none
+// becomes the default: a second one of the model ("(Copia 2)", listed
+// first), one the user renamed, one moved to a network port, one known as
+// ours only by its printers' key. Another maker's printers stay, with their
+// sections and keys, a name that only begins with ours among them. (The
+// printers' key of our own name goes with the fixed keys.)
+TEST(ProfileEntries, EveryPrinterOfOurDriverGoesAndNoneBecomesTheDefault)
+{
+    const std::string COPY = DRIVER + " (Copia 2)", OTHER = "OSTRALIS Jet 400", PLUS = DRIVER + " Plus";
+    const std::string LIST = "System\\CurrentControlSet\\control\\Print\\Printers";
+    const std::string MACHINE = HKLM + LIST, CONFIG = HKLM + "Config\\0001\\" + LIST;
+    const struct {
+        const char *what;
+        std::string devices, sections;  // [Devices] lines (the same in [PrinterPorts]), more sections
+        std::vector<std::pair<std::string, std::string>> listed;  // printers' keys: name, "Printer Driver"
+        std::string device, regDefault;                           // before
+        std::string devicesAfter, sectionsAfter;
+        std::vector<std::string> listedAfter;
+        std::string deviceAfter, defaultAfter;
+    } cases[] = {
+        {"a second one of the model, listed first and the default",
+         COPY + "=BR32jp,LPT2:\r\n" + DRIVER + "=BR32jp,LPT1:\r\n" + OTHER + "=OSJET4,LPT1:\r\n",
+         "[" + COPY + "-LPT2]\r\n[" + COPY + "-LPT1]\r\n[" + OTHER + "-LPT1]\r\n",
+         {{COPY, DRIVER}, {OTHER, "OSTRALIS Jet"}}, COPY + ",BR32jp,LPT2:", COPY,
+         OTHER + "=OSJET4,LPT1:\r\n", "[" + OTHER + "-LPT1]\r\n", {OTHER}, OTHER + ",OSJET4,LPT1:", OTHER},
+        {"renamed by the user, our driver in other letters",
+         OTHER + "=OSJET4,LPT1:\r\nStampante ufficio= br32JP ,LPT1:\r\n", "[Stampante ufficio-FILE]\r\n",
+         {{"Stampante ufficio", DRIVER}, {OTHER, "OSTRALIS Jet"}}, "Stampante ufficio,BR32jp,LPT1:",
+         "Stampante ufficio", OTHER + "=OSJET4,LPT1:\r\n", "", {OTHER}, OTHER + ",OSJET4,LPT1:", OTHER},
+        {"moved to a network port: its first set-up's sections go too",
+         DRIVER + "=BR32jp,\\\\UFFICIO\\DUNEVA\r\n" + OTHER + "=OSJET4,LPT1:\r\n",
+         "[" + DRIVER + "-LPT1]\r\n[" + DRIVER + "-FILE]\r\n[" + DRIVER + "-LPT2]\r\n[" + DRIVER +
+             "-\\\\UFFICIO\\DUNEVA]\r\n",
+         {{OTHER, "OSTRALIS Jet"}}, DRIVER + ",BR32jp,\\\\UFFICIO\\DUNEVA", DRIVER, OTHER + "=OSJET4,LPT1:\r\n", "", {OTHER},
+         OTHER + ",OSJET4,LPT1:", OTHER},
+        {"ours only by its printers' key, under a name and driver field of another",
+         "Ufficio=WINSPOOL,LPT1:\r\n" + OTHER + "=OSJET4,LPT1:\r\n", "[Ufficio-LPT1]\r\n",
+         {{"Ufficio", DRIVER}, {OTHER, "OSTRALIS Jet"}}, "Ufficio,WINSPOOL,LPT1:", OTHER,
+         OTHER + "=OSJET4,LPT1:\r\n", "", {OTHER}, OTHER + ",OSJET4,LPT1:", OTHER},
+        {"another maker's printers stay, one whose name begins with ours too",
+         PLUS + "=OSJET4,LPT1:\r\n" + OTHER + "=BR32jpx,LPT2:\r\n", "[" + PLUS + "-LPT1]\r\n[" + OTHER + "-LPT2]\r\n",
+         {{PLUS, "OSTRALIS Jet"}, {OTHER, DRIVER + " II"}}, OTHER + ",BR32jpx,LPT2:", PLUS,
+         PLUS + "=OSJET4,LPT1:\r\n" + OTHER + "=BR32jpx,LPT2:\r\n", "[" + PLUS + "-LPT1]\r\n[" + OTHER + "-LPT2]\r\n",
+         {PLUS, OTHER}, OTHER + ",BR32jpx,LPT2:", PLUS},
+        {"every printer is ours: no default is left", COPY + "=BR32jp,LPT2:\r\n", "", {{COPY, DRIVER}},
+         COPY + ",BR32jp,LPT2:", COPY, "", "", {}, "<none>", "<none>"},
+    };
+    // [Devices] and [PrinterPorts] with the same printers.
+    auto printers = [](const std::string &devices) {
+        std::string ports;
+        for (size_t at = 0; at < devices.size(); at = devices.find("\r\n", at) + 2)
+            ports += devices.substr(at, devices.find("\r\n", at) - at) + ",15,45\r\n";
+        return "[Devices]\r\n" + devices + "[PrinterPorts]\r\n" + ports;
+    };
+    for (const auto &c : cases) {
+        Machine machine;
+        machine.File("C:\\WINDOWS\\WIN.INI", "[windows]\r\ndevice=" + c.device + "\r\n" + printers(c.devices) + c.sections);
+        machine.Key(CONFIG, {RegString("Default", c.regDefault)});
+        for (const auto &[name, driver] : c.listed)
+            machine.Key(MACHINE + "\\" + name, {RegString("Printer Driver", driver)}).Key(CONFIG + "\\" + name, {"\"Port\"=\"LPT1:\""});
+        ASSERT_TRUE(machine.Load()) << c.what;
+        RemoveProfileEntries();
+        EXPECT_EQ((c.deviceAfter == "<none>" ? "[windows]\r\n" : "[windows]\r\ndevice=" + c.deviceAfter + "\r\n") +
+                      printers(c.devicesAfter) + c.sectionsAfter,
+                  machine.Read("C:\\WINDOWS\\WIN.INI"))
+            << c.what;
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_CONFIG}) {
+            HKEY key;
+            char text[300];
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, LIST.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key));
+            std::vector<std::string> listed;
+            for (DWORD i = 0; RegEnumKeyA(key, i, text, sizeof text) == ERROR_SUCCESS; i++)
+                listed.push_back(text);
+            EXPECT_EQ(c.listedAfter, listed) << c.what << (root == HKEY_LOCAL_MACHINE ? ": the machine's" : ": the configuration's");
+            if (root == HKEY_CURRENT_CONFIG) {
+                EXPECT_EQ(c.defaultAfter, ReadValueText(key, "Default", text, sizeof text) == VALUE_TEXT_READ ? text : "<none>")
+                    << c.what;
+            }
+            RegCloseKey(key);
+        }
     }
 }
 

@@ -16,7 +16,8 @@ const std::string PROGRAMS = "C:\\WINDOWS\\Start Menu\\Programs";
 // The six paths of a group under the folder programs ("-": no call at all),
 // by what "Programs" holds: a path that cannot be read whole (partial: the
 // machine copies what fits, as Windows 98 does), or leaves no room for the
-// longest shortcut, is not used at all; a number is read as its bytes.
+// longest shortcut, is not used at all, nor is a missing or empty one; a
+// number is read as its bytes.
 TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
 {
     const std::string longest(204, 'p');  // 204 + 20 + 35 = 259 characters
@@ -32,8 +33,9 @@ TEST(ProgramGroup, TheSixPathsByTheProgramsValue)
         {"the path as binary bytes", true, RegBinary("Programs", PROGRAMS), PROGRAMS},
         {"the path without its NUL", true, "\"Programs\"=hex(1):" + RegBinary("", PROGRAMS).substr(7), PROGRAMS},
         {"a number", true, "\"Programs\"=dword:00000001", "\x01"},
-        {"no Shell Folders key: the root of the drive", false, "", ""},
-        {"no Programs value: the root of the drive", true, "", ""},
+        {"no Shell Folders key: nothing at the root of the drive", false, "", "-"},
+        {"no Programs value: nothing at the root of the drive", true, "", "-"},
+        {"an empty Programs value: nothing at the root of the drive", true, RegString("Programs", ""), "-"},
         {"the longest path that fits", true, RegString("Programs", longest), longest},
         {"one character more", true, RegString("Programs", longest + "p"), "-"},
         {"300 bytes, the part that fits copied", true, RegString("Programs", std::string(299, 'p')), "-", true},

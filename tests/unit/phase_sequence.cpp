@@ -8,7 +8,7 @@ namespace {
 
 // The deletions of the fixed keys, by service only (WholeRun checks which
 // keys go), and the flushes after them: three keys of the table and two of
-// the flushes only above build 950.
+// the flushes only above build 950; then the WIN.INI phase's.
 std::vector<std::string> FixedKeyCalls(bool gateOpen)
 {
     std::vector<std::string> calls(gateOpen ? 14 : 11, "RegDeleteKeyA");
@@ -16,6 +16,9 @@ std::vector<std::string> FixedKeyCalls(bool gateOpen)
         calls.push_back("RegFlushKey(HKEY_USERS)");
         calls.push_back("RegFlushKey(HKEY_CURRENT_USER)");
     }
+    calls.push_back("RegFlushKey(HKEY_LOCAL_MACHINE)");
+    // The WIN.INI phase's: before WIN.INI's flush and after it.
+    calls.push_back("RegFlushKey(HKEY_LOCAL_MACHINE)");
     calls.push_back("RegFlushKey(HKEY_LOCAL_MACHINE)");
     return calls;
 }

@@ -1,5 +1,6 @@
-// The INF files: the word scan of oem*.inf up to build 950 (the gate itself
-// is in the sequence's tests), the fixed name in INF\OTHER above it.
+// The INF files: the scan of oem*.inf up to build 950 for the marker word
+// and the printer's name (the gate itself is in the sequence's tests), the
+// fixed name in INF\OTHER above it.
 #include <cstring>
 
 #include "phase_support.h"
@@ -9,9 +10,12 @@ using namespace phase_support;
 namespace {
 
 const std::string INF = "C:\\WINDOWS\\INF\\";
+// Our printer's name, which every file of the word table holds too.
+const std::string NAMED = "\"" + DRIVER + "\" = BR32JP.DRV\r\n";
 
 // One directory, one scan: each file is judged by its own words, in the
 // order of the search (the names' order), and is closed before it goes.
+// Every file names the printer: the word decides.
 TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
 {
     const std::string big(10 << 20, 'W');
@@ -26,7 +30,7 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
         {"between a tab and a VT", "[x]\tBR32STAT.EXE\vx", true},
         {"between an FF and a lone CR", "x\fBR32STAT.EXE\rx", true},
         {"after a no-break space", "x\xA0" "BR32STAT.EXE", false},
-        {"across the stream's 16 KiB buffer", std::string(16380, ' ') + "BR32STAT.EXE", true},
+        {"across the stream's 16 KiB buffer", std::string(16380 - NAMED.size(), ' ') + "BR32STAT.EXE", true},
         {"followed by commas", "BR32STAT.EXE,,,\r\n", false},
         {"in quotation marks", "\"BR32STAT.EXE\"\r\n", false},
         {"in lower case", "br32stat.exe\r\n", false},
@@ -47,7 +51,7 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
         if (cases[i].text == "<dir>")
             machine.Dir(path);
         else
-            machine.File(path, cases[i].text == "<busy>" ? "BR32STAT.EXE" : cases[i].text);
+            machine.File(path, NAMED + (cases[i].text == "<busy>" ? "BR32STAT.EXE" : cases[i].text));
         if (cases[i].text == "<busy>")
             machine.Append("machine.ini", "[Busy]\r\n" + path + "\r\n");
         expected.push_back(path + " (" + cases[i].what + (cases[i].deleted ? "): deleted" : "): kept"));
@@ -55,7 +59,7 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
             deletions.push_back("DeleteFileA(" + path + ")");
     }
     ASSERT_TRUE(machine.Load());
-    DeleteFilesContaining("C:\\WINDOWS\\INF", "oem*.inf", "BR32STAT.EXE");
+    DeleteFilesContaining("C:\\WINDOWS\\INF", "oem*.inf", "BR32STAT.EXE", DRIVER_NAME);
     std::vector<std::string> got;
     for (size_t i = 0; i < std::size(cases); i++) {
         std::string path = INF + "OEM" + std::to_string(10 + i) + ".INF";
@@ -70,16 +74,51 @@ TEST(SetupInformation, EveryFileJudgedByItsOwnWords)
     EXPECT_EQ("", SimOpenHandles());
 }
 
+// Other makers' INF files may name our status monitor, to have it closed
+// before they install: only a file that also names our printer goes.
+TEST(SetupInformation, OnlyAnInfThatNamesThePrinterGoes)
+{
+    const std::string MARKER = "BR32STAT.EXE";
+    const struct {
+        const char *what;
+        std::string text;
+        bool deleted;
+    } cases[] = {
+        {"ours", "[Strings]\r\n" + NAMED + "[Copy]\r\n" + MARKER + "\r\n", true},
+        {"another maker's, the marker in [Strings]", "[Strings]\r\nMsgBusy=\"Chiudere " + MARKER + " prima di installare\"\r\n", false},
+        {"another maker's, the marker in a comment", "; " + MARKER + " must not run\r\n[Version]\r\n", false},
+        {"another maker's, the marker in a copy list", "[Copy]\r\n" + MARKER + "\r\nOSJET4.DRV\r\n", false},
+        {"a sibling INF that names our printer too", "[Models]\r\nModello = " + DRIVER + " (Copia)\r\n[C]\r\n" + MARKER + "\r\n", true},
+        {"the name in quotes, the marker after it", "Desc=\"" + DRIVER + "\"\r\n" + MARKER + "\r\n", true},
+        {"the name across the stream's 16 KiB buffer", std::string(16370, ' ') + DRIVER + " " + MARKER, true},
+        {"the name in other letters", "tintavera brascora duneva 10\r\n" + MARKER + "\r\n", false},
+        {"the name with one blank more", "TINTAVERA  Brascora Duneva 10\r\n" + MARKER + "\r\n", false},
+        {"the name only after 0x1A", MARKER + "\r\n\x1A" + DRIVER + "\r\n", false},
+        {"the name but no marker", NAMED, false},
+    };
+    Machine machine;
+    for (size_t i = 0; i < std::size(cases); i++)
+        machine.File(INF + "OEM" + std::to_string(10 + i) + ".INF", cases[i].text);
+    ASSERT_TRUE(machine.Load());
+    UninstallRun run = {};
+    run.version.dwBuildNumber = 950;
+    strcpy(run.windowsDir, "C:\\WINDOWS");
+    RemoveSetupInformation(run);
+    for (size_t i = 0; i < std::size(cases); i++)
+        EXPECT_EQ(!cases[i].deleted, machine.Exists(INF + "OEM" + std::to_string(10 + i) + ".INF")) << cases[i].what;
+    EXPECT_EQ("", SimOpenHandles());
+}
+
 // The list of names starts with room for 200 and grows; when it cannot, the
 // names it holds are judged and the rest left alone.
 TEST(SetupInformation, ANameListThatCannotGrowIsJudgedAsFarAsItGoes)
 {
     Machine machine;
     for (int n = 100; n < 302; n++)
-        machine.File(INF + "OEM" + std::to_string(n) + ".INF", "BR32STAT.EXE");
+        machine.File(INF + "OEM" + std::to_string(n) + ".INF", NAMED + "BR32STAT.EXE");
     ASSERT_TRUE(machine.Load());
     SimFailCall("PlatformAlloc", 2, ERROR_NOT_ENOUGH_MEMORY);
-    DeleteFilesContaining("C:\\WINDOWS\\INF", "oem*.inf", "BR32STAT.EXE");
+    DeleteFilesContaining("C:\\WINDOWS\\INF", "oem*.inf", "BR32STAT.EXE", DRIVER_NAME);
     EXPECT_EQ(200u, SimCallsNamed("DeleteFileA").size());
     EXPECT_TRUE(machine.Exists(INF + "OEM300.INF") && machine.Exists(INF + "OEM301.INF"));
     EXPECT_EQ("", SimOpenHandles());
@@ -103,7 +142,7 @@ TEST(SetupInformation, OverLongPathsAreSkipped)
     };
     for (const auto &c : cases) {
         Machine machine;
-        machine.File(dir246 + "\\INF\\OEM1.INF", "BR32STAT.EXE").File(dir246 + "\\INF\\OEM10.INF", "BR32STAT.EXE");
+        machine.File(dir246 + "\\INF\\OEM1.INF", NAMED + "BR32STAT.EXE").File(dir246 + "\\INF\\OEM10.INF", NAMED + "BR32STAT.EXE");
         ASSERT_TRUE(machine.Load());
         UninstallRun run = {};
         run.version.dwBuildNumber = c.build;

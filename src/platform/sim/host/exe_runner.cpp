@@ -258,7 +258,7 @@ const Service g_services[] = {
          std::vector<char> name;
          if (!r.In(a[2], &name, a[3], 3))
              return ERROR_INVALID_PARAMETER;
-         LONG result = SimRegEnumKeyA(Key(a[0]), a[1], name.data(), a[3]);
+         LONG result = RegEnumKeyA(Key(a[0]), a[1], name.data(), a[3]);
          r.Write(a[2], name.data(), a[3], 3);
          return (uint32_t)result;
      }},

@@ -409,9 +409,10 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     return result;
 }
 
-// Only the Win32 layer enumerates (a key left behind by an NT-style
-// deletion); the shipped program run on this machine (--exe) reaches it.
-LONG WINAPI SimRegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+// The profile phase lists the printers' keys; the Win32 layer enumerates a
+// key left behind by an NT-style deletion, which the shipped program run on
+// this machine (--exe) reaches.
+LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
 {
     long result;
     if (!SimFault("RegEnumKeyA", &result)) {

@@ -60,9 +60,6 @@ void SimRegForgetText();
 // regedit.cpp); false, with nothing filled, when nothing changed.
 bool SimRegEditedText(std::string *text);
 
-// RegEnumKeyA, which only the Win32 layer calls.
-LONG WINAPI SimRegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
-
 // Open key handles, for the leak report.
 void SimRegCloseAll();
 std::vector<std::string> SimRegOpenHandles();
