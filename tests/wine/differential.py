@@ -114,6 +114,14 @@ STATUS_LINES = re.compile(rb"^(waiting|found|held|clicked)\r?\n", re.M)
 LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 PATHS = {"win32": "the shipped program under 32-bit Wine",
          "win64": "the same sources built for x86_64 under 64-bit Wine"}
+# Every Wine process starts without address space randomization, and the
+# processes Wine starts inherit that. Debian's 64-bit loader has no preloader:
+# it is a plain executable at 0x7d000000, and this kernel starts its heap (brk)
+# anywhere in the 1 GiB above it (older kernels: 32 MiB). A heap that reaches
+# 0x7ffe0000, where Wine maps the shared user data, ends the process before
+# its first line, exit 1, "failed to map the shared user data: c0000018":
+# some one in a few thousand Wine processes, a scenario failed now and then.
+FIXED_LAYOUT = ["setarch", os.uname().machine, "-R"]
 # Natively a 32-bit prefix is made in some 6 s; under a user-mode CPU
 # emulator it takes minutes.
 PROBE_TIMEOUT_S = 90
@@ -502,8 +510,8 @@ class Wine:
         """To its end; the output goes through files, as the session's first
         process starts Wine's services, which would hold a pipe open."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(args, env=self.env, timeout=timeout, input=input, stdout=out,
-                                    stderr=err)
+            result = subprocess.run(FIXED_LAYOUT + list(args), env=self.env, timeout=timeout,
+                                    input=input, stdout=out, stderr=err)
             out.seek(0), err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         if check and result.returncode:
@@ -589,6 +597,10 @@ def probe_win32(work):
                                         else "32-bit loader " + LOADERS["win32"])
     started = time.monotonic()
     try:
+        # The loader on its own first: where the kernel runs no 32-bit code,
+        # it cannot even be started (setarch would then hand it to the shell).
+        subprocess.run([LOADERS["win32"], "--version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=PROBE_TIMEOUT_S)
         wine = Wine(base_prefix(work, None, "win32", PROBE_TIMEOUT_S), None, "win32")
         try:
             wine.wine(program, "regdump", timeout=PROBE_TIMEOUT_S)
@@ -623,7 +635,7 @@ def run_all(args, cases, summary):
     """run_case for each case on one Xvfb display; prints summary % (passed,
     all) and gives the exit status (77 when something is missing, 1 then if
     CI=true)."""
-    missing = [t for t in ("wineserver", "Xvfb", "xdotool", "import") if not shutil.which(t)]
+    missing = [t for t in ("setarch", "wineserver", "Xvfb", "xdotool", "import") if not shutil.which(t)]
     missing += [p for p in [LOADERS[args.arch], args.exe, args.windrive, args.sim] + FONTS
                 if not os.path.isfile(p)]
     xvfb = display = None
@@ -683,7 +695,8 @@ class Run(Wine):
     def start(self, tag, *args, **env):
         """A Wine process in the background, its output to a file (see Wine.run)."""
         out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
-        proc = subprocess.Popen([self.loader] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
+        proc = subprocess.Popen(FIXED_LAYOUT + [self.loader] + list(args), env=dict(self.env, **env),
+                                cwd=self.drive_c,
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         proc.log = out
         self.procs.append(proc)
