@@ -114,6 +114,7 @@ STATUS_LINES = re.compile(rb"^(waiting|found|held|clicked)\r?\n", re.M)
 LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 PATHS = {"win32": "the shipped program under 32-bit Wine",
          "win64": "the same sources built for x86_64 under 64-bit Wine"}
+WINEDEBUG = "-all,err+all"
 # Every Wine process starts without address space randomization, and the
 # processes Wine starts inherit that. Debian's 64-bit loader has no preloader:
 # it is a plain executable at 0x7d000000, and this kernel starts its heap (brk)
@@ -500,9 +501,10 @@ class Wine:
     def __init__(self, prefix, display, arch):
         self.prefix, self.drive_c = prefix, os.path.join(prefix, "drive_c")
         self.loader = LOADERS[arch]
-        # No Mono or Gecko installer prompts when the prefix is made.
+        # No Mono or Gecko installer prompts when the prefix is made. Wine's
+        # errors only: what it says when a process ends before its time.
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=arch, WINELOADER=self.loader,
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=")
+                        WINEDEBUG=WINEDEBUG, WINEDLLOVERRIDES="mscoree=;mshtml=")
         if display:
             self.env["DISPLAY"] = display
 
@@ -693,12 +695,13 @@ class Run(Wine):
         self.wininit_before = None
 
     def start(self, tag, *args, **env):
-        """A Wine process in the background, its output to a file (see Wine.run)."""
-        out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
+        """A Wine process in the background, its output and Wine's messages
+        each to a file (see Wine.run)."""
+        name = os.path.join(self.logs, "%02d-%s" % (len(self.procs), tag))
+        out, err = open(name + ".out", "w+b"), open(name + ".err", "w+b")
         proc = subprocess.Popen(FIXED_LAYOUT + [self.loader] + list(args), env=dict(self.env, **env),
-                                cwd=self.drive_c,
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        proc.log = out
+                                cwd=self.drive_c, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        proc.log, proc.err = out, err
         self.procs.append(proc)
         return proc
 
@@ -713,8 +716,8 @@ class Run(Wine):
         try:
             proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            raise RuntimeError("%s: not ended within %d s (it printed %r)"
-                               % (what, timeout, self.said(proc)[-300:])) from None
+            raise RuntimeError("%s: not ended within %d s (it printed %r%s)"
+                               % (what, timeout, self.said(proc)[-300:], self.wine_said(proc))) from None
         return STATUS_LINES.sub(b"", self.said(proc))
 
     @staticmethod
@@ -722,14 +725,25 @@ class Run(Wine):
         proc.log.seek(0)
         return proc.log.read()
 
+    @staticmethod
+    def stderr(proc):
+        proc.err.seek(0)
+        return proc.err.read()
+
+    def wine_said(self, proc):
+        """The end of its standard error, Wine's messages among it, for a report."""
+        err = self.stderr(proc)
+        return "; its standard error ends %r" % err[-400:] if err else ""
+
     def wait_for_line(self, proc, line, what):
         """Until proc printed line (a line of its own), within READY_TIMEOUT_S."""
         deadline = time.monotonic() + READY_TIMEOUT_S
         while not re.search(rb"(?m)^%s\r?$" % line, self.said(proc)):
             if proc.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("%s: WINDRIVE.EXE did not print %r %s (it printed %r)" % (
-                    what, line.decode(), "before it ended" if proc.poll() is not None
-                    else "within %d s" % READY_TIMEOUT_S, self.said(proc)[-300:]))
+                raise RuntimeError("%s: WINDRIVE.EXE did not print %r %s (it printed %r%s)" % (
+                    what, line.decode(), "before it ended, exit %d" % proc.returncode
+                    if proc.poll() is not None else "within %d s" % READY_TIMEOUT_S,
+                    self.said(proc)[-300:], self.wine_said(proc)))
             time.sleep(0.02)
 
     def hold(self, path, caption):
@@ -788,11 +802,12 @@ class Run(Wine):
         watcher = self.watch(*steps[0])
         # Wine traces the token calls: the restart privilege is seen from outside.
         program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
-                             WINEDEBUG="-all,+advapi,+security")
+                             WINEDEBUG=WINEDEBUG + ",+advapi,+security")
         for i, (caption, action) in enumerate(steps):
             seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 60, "step %d's dialog %r" % (i + 1, caption))
             if watcher.returncode != 0:
-                raise RuntimeError("step %d: no dialog %r (%r)" % (i + 1, caption, seen))
+                raise RuntimeError("step %d: no dialog %r, exit %d (%r%s)" % (
+                    i + 1, caption, watcher.returncode, seen, self.wine_said(watcher)))
             if action != "close-early":
                 self.dialogs[caption] = parse_dump(seen)
                 window = self.x_window(caption)
@@ -803,16 +818,16 @@ class Run(Wine):
             if i + 1 < len(steps):
                 watcher = self.watch(*steps[i + 1])
             self.answer(caption, action)
-        trace = self.output(program, EXIT_TIMEOUT_S, "the program after the last answer")
+        self.output(program, EXIT_TIMEOUT_S, "the program after the last answer")
         if self.bar:
             # Once the program has ended its bar is gone: a watcher that
             # found the bar ends at once; one that never found it never will.
             if not re.search(rb"(?m)^found\r?$", self.said(self.bar)):
-                raise RuntimeError("the progress watcher never saw the dialog (it printed %r)"
-                                   % self.said(self.bar)[-300:])
+                raise RuntimeError("the progress watcher never saw the dialog (it printed %r%s)"
+                                   % (self.said(self.bar)[-300:], self.wine_said(self.bar)))
             self.positions = [int(p) for p in self.output(
                 self.bar, WATCHER_TIMEOUT_S, "the progress watcher after the program ended").split()]
-        self.code, self.trace = program.returncode, trace.decode(errors="replace")
+        self.code, self.trace = program.returncode, self.stderr(program).decode(errors="replace")
 
     def wait_for_restart(self):
         """Wine's restart steps run at once, in a process of their own: until
@@ -830,6 +845,7 @@ class Run(Wine):
             if proc.poll() is None:
                 proc.kill()
             proc.log.close()
+            proc.err.close()
         self.end_session()
 
 
