@@ -13,6 +13,8 @@ Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true)
 
 import argparse
 import codecs
+import contextlib
+import fcntl
 import hashlib
 import os
 import re
@@ -563,8 +565,33 @@ def wine_version(arch):
         return ""
 
 
+@contextlib.contextmanager
+def locked(folder, name, shared=False, waiting=None):
+    """Holds FOLDER/NAME locked (flock), exclusive or shared, while the with
+    block runs; says waiting first when another process holds it."""
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "a") as lock:
+        how = fcntl.LOCK_SH if shared else fcntl.LOCK_EX
+        try:
+            fcntl.flock(lock, how | fcntl.LOCK_NB)
+        except BlockingIOError:
+            if waiting:
+                print(waiting, flush=True)
+            fcntl.flock(lock, how)
+        yield
+
+
+# What runs of the suite share: the folder of the clean prefixes and of the
+# answer which Wine, each made once and changed only under BASE_LOCK held
+# exclusively; every copy of a clean prefix is made with it held shared.
+BASE_LOCK = "base.lock"
+# A run's own folder (its scenarios, logs and shots), one run at a time.
+WORK_LOCK = "work.lock"
+
+
 def base_prefix(work, display, arch, timeout=300):
-    """A clean prefix for every run, made once per Wine version and architecture."""
+    """A clean prefix for every run, made once per Wine version and
+    architecture (BASE_LOCK held)."""
     folder = os.path.join(work, "base-" + arch)
     stamp, made_by = os.path.join(folder, "made-by"), "%s %s" % (wine_version(arch), arch)
     if os.path.exists(stamp) and Path(stamp).read_text() == made_by:
@@ -616,8 +643,9 @@ def probe_win32(work):
 
 
 def choose_arch(work, forced):
-    """(arch, why): --arch, else the probe's answer, kept in the work folder
-    for this Wine and this host (a new machine tries again)."""
+    """(arch, why): --arch, else the probe's answer, kept in the folder of
+    the clean prefixes for this Wine and this host (a new machine tries
+    again; BASE_LOCK held)."""
     if forced:
         return forced, "chosen by --arch"
     key = "%s | %s" % (wine_version("win64") or wine_version("win32"), " ".join(os.uname()))
@@ -662,7 +690,9 @@ def run_all(args, cases, summary):
         base = None
         for attempt in (1, 2):
             try:
-                base = base_prefix(args.work, display, args.arch)
+                with locked(args.base, BASE_LOCK, waiting="waiting for the clean %s prefix in %s"
+                            % (args.arch, args.base)):
+                    base = base_prefix(args.base, display, args.arch)
                 break
             except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
                 why = str(e).strip()[-300:]
@@ -689,7 +719,8 @@ class Run(Wine):
         self.args, self.name = args, os.path.basename(os.path.dirname(folder))
         self.logs = os.path.join(folder, "logs")
         os.makedirs(self.logs)
-        shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
+        with locked(args.base, BASE_LOCK, shared=True):
+            shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
         self.procs, self.dialogs = [], {}
         self.bar = self.positions = self.code = self.trace = self.pending = None
         self.wininit_before = None
@@ -872,8 +903,12 @@ def main(argv):
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
     parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
     args = parser.parse_args(argv)
+    # The run's own folder, and the one that holds the clean prefixes and
+    # the answer which Wine, which runs side by side share.
     args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
-    args.arch, why = choose_arch(args.work, args.arch)
+    args.base = os.path.abspath(os.environ.get("WINE_SUITE_BASE", args.work))
+    with locked(args.base, BASE_LOCK, waiting="waiting for the clean prefixes in %s" % args.base):
+        args.arch, why = choose_arch(args.base, args.arch)
     args.exe = os.path.abspath(args.exe or os.path.join(ROOT, "build", args.arch, "BR32UNIN.EXE"))
     # The first line of every log: which program Wine runs, and why.
     print("wine: %s, %s: %s (%s)" % (args.arch, PATHS[args.arch],
@@ -899,7 +934,9 @@ def main(argv):
                     cases.append(("%s-%s" % (mode, name), sample_machine(mode, scenario[2]),
                                   scenario))
     summary = "%d of %d machines agree" if seeds else "%d of %d scenarios passed"
-    return run_all(args, cases, summary)
+    with locked(args.work, WORK_LOCK, waiting="another run of the suite works in %s; waiting "
+                "for it to end" % args.work):
+        return run_all(args, cases, summary)
 
 
 if __name__ == "__main__":
