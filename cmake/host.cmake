@@ -121,18 +121,18 @@ endif()
 # end state against the simulated machine's (tests/wine). The win32 preset must
 # have built the program and its helper, and the win64 preset the same for
 # machines where 32-bit Wine cannot run: each test picks one, and says which
-# on its first line.
+# on its first line. They run beside each other and beside any other test:
+# each works in a folder of its own (wine/MODE), with its own Xvfb display and
+# Wine sessions; the clean prefixes and the answer which Wine, in wine/, are
+# made once and shared under a lock.
 if(TARGET br32unin-sim)
   foreach(mode win98 win95 winxp)
     add_test(NAME wine_${mode}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run_suite.sh
                      --sim $<TARGET_FILE:br32unin-sim> ${mode})
     set_tests_properties(wine_${mode} PROPERTIES
-      ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine"
-      SKIP_RETURN_CODE 77 TIMEOUT 900
-      # One at a time: each starts its own Xvfb and Wine sessions, and the
-      # progress dialog's short life is the one timing the suite relies on.
-      RESOURCE_LOCK wine)
+      ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/${mode};WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
+      SKIP_RETURN_CODE 77 TIMEOUT 900)
   endforeach()
 
   # The same on generated machines: the seeds of tests/wine/differential_seeds.txt,
@@ -142,6 +142,6 @@ if(TARGET br32unin-sim)
                    --seeds ${CMAKE_SOURCE_DIR}/tests/wine/differential_seeds.txt
                    --sim $<TARGET_FILE:br32unin-sim>)
   set_tests_properties(wine_differential PROPERTIES
-    ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine"
-    SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK wine)
+    ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/differential;WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
+    SKIP_RETURN_CODE 77 TIMEOUT 600)
 endif()

@@ -13,6 +13,8 @@ Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true)
 
 import argparse
 import codecs
+import contextlib
+import fcntl
 import hashlib
 import os
 import re
@@ -122,6 +124,15 @@ STATUS_LINES = re.compile(rb"^(waiting|found|held|clicked)\r?\n", re.M)
 LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 PATHS = {"win32": "the shipped program under 32-bit Wine",
          "win64": "the same sources built for x86_64 under 64-bit Wine"}
+WINEDEBUG = "-all,err+all"
+# Every Wine process starts without address space randomization, and the
+# processes Wine starts inherit that. Debian's 64-bit loader has no preloader:
+# it is a plain executable at 0x7d000000, and this kernel starts its heap (brk)
+# anywhere in the 1 GiB above it (older kernels: 32 MiB). A heap that reaches
+# 0x7ffe0000, where Wine maps the shared user data, ends the process before
+# its first line, exit 1, "failed to map the shared user data: c0000018":
+# some one in a few thousand Wine processes, a scenario failed now and then.
+FIXED_LAYOUT = ["setarch", os.uname().machine, "-R"]
 # Natively a 32-bit prefix is made in some 6 s; under a user-mode CPU
 # emulator it takes minutes.
 PROBE_TIMEOUT_S = 90
@@ -515,9 +526,10 @@ class Wine:
     def __init__(self, prefix, display, arch):
         self.prefix, self.drive_c = prefix, os.path.join(prefix, "drive_c")
         self.loader = LOADERS[arch]
-        # No Mono or Gecko installer prompts when the prefix is made.
+        # No Mono or Gecko installer prompts when the prefix is made. Wine's
+        # errors only: what it says when a process ends before its time.
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=arch, WINELOADER=self.loader,
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=")
+                        WINEDEBUG=WINEDEBUG, WINEDLLOVERRIDES="mscoree=;mshtml=")
         if display:
             self.env["DISPLAY"] = display
 
@@ -525,8 +537,8 @@ class Wine:
         """To its end; the output goes through files, as the session's first
         process starts Wine's services, which would hold a pipe open."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(args, env=self.env, timeout=timeout, input=input, stdout=out,
-                                    stderr=err)
+            result = subprocess.run(FIXED_LAYOUT + list(args), env=self.env, timeout=timeout,
+                                    input=input, stdout=out, stderr=err)
             out.seek(0), err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         if check and result.returncode:
@@ -576,8 +588,33 @@ def wine_version(arch):
         return ""
 
 
+@contextlib.contextmanager
+def locked(folder, name, shared=False, waiting=None):
+    """Holds FOLDER/NAME locked (flock), exclusive or shared, while the with
+    block runs; says waiting first when another process holds it."""
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "a") as lock:
+        how = fcntl.LOCK_SH if shared else fcntl.LOCK_EX
+        try:
+            fcntl.flock(lock, how | fcntl.LOCK_NB)
+        except BlockingIOError:
+            if waiting:
+                print(waiting, flush=True)
+            fcntl.flock(lock, how)
+        yield
+
+
+# What runs of the suite share: the folder of the clean prefixes and of the
+# answer which Wine, each made once and changed only under BASE_LOCK held
+# exclusively; every copy of a clean prefix is made with it held shared.
+BASE_LOCK = "base.lock"
+# A run's own folder (its scenarios, logs and shots), one run at a time.
+WORK_LOCK = "work.lock"
+
+
 def base_prefix(work, display, arch, timeout=300):
-    """A clean prefix for every run, made once per Wine version and architecture."""
+    """A clean prefix for every run, made once per Wine version and
+    architecture (BASE_LOCK held)."""
     folder = os.path.join(work, "base-" + arch)
     stamp, made_by = os.path.join(folder, "made-by"), "%s %s" % (wine_version(arch), arch)
     if os.path.exists(stamp) and Path(stamp).read_text() == made_by:
@@ -612,6 +649,10 @@ def probe_win32(work):
                                         else "32-bit loader " + LOADERS["win32"])
     started = time.monotonic()
     try:
+        # The loader on its own first: where the kernel runs no 32-bit code,
+        # it cannot even be started (setarch would then hand it to the shell).
+        subprocess.run([LOADERS["win32"], "--version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=PROBE_TIMEOUT_S)
         wine = Wine(base_prefix(work, None, "win32", PROBE_TIMEOUT_S), None, "win32")
         try:
             wine.wine(program, "regdump", timeout=PROBE_TIMEOUT_S)
@@ -625,8 +666,9 @@ def probe_win32(work):
 
 
 def choose_arch(work, forced):
-    """(arch, why): --arch, else the probe's answer, kept in the work folder
-    for this Wine and this host (a new machine tries again)."""
+    """(arch, why): --arch, else the probe's answer, kept in the folder of
+    the clean prefixes for this Wine and this host (a new machine tries
+    again; BASE_LOCK held)."""
     if forced:
         return forced, "chosen by --arch"
     key = "%s | %s" % (wine_version("win64") or wine_version("win32"), " ".join(os.uname()))
@@ -646,7 +688,7 @@ def run_all(args, cases, summary):
     """run_case for each case on one Xvfb display; prints summary % (passed,
     all) and gives the exit status (77 when something is missing, 1 then if
     CI=true)."""
-    missing = [t for t in ("wineserver", "Xvfb", "xdotool", "import") if not shutil.which(t)]
+    missing = [t for t in ("setarch", "wineserver", "Xvfb", "xdotool", "import") if not shutil.which(t)]
     missing += [p for p in [LOADERS[args.arch], args.exe, args.windrive, args.sim] + FONTS
                 if not os.path.isfile(p)]
     xvfb = display = None
@@ -671,7 +713,9 @@ def run_all(args, cases, summary):
         base = None
         for attempt in (1, 2):
             try:
-                base = base_prefix(args.work, display, args.arch)
+                with locked(args.base, BASE_LOCK, waiting="waiting for the clean %s prefix in %s"
+                            % (args.arch, args.base)):
+                    base = base_prefix(args.base, display, args.arch)
                 break
             except (subprocess.TimeoutExpired, RuntimeError, OSError) as e:
                 why = str(e).strip()[-300:]
@@ -698,17 +742,20 @@ class Run(Wine):
         self.args, self.name = args, os.path.basename(os.path.dirname(folder))
         self.logs = os.path.join(folder, "logs")
         os.makedirs(self.logs)
-        shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
+        with locked(args.base, BASE_LOCK, shared=True):
+            shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
         self.procs, self.dialogs = [], {}
         self.bar = self.positions = self.code = self.trace = self.pending = None
         self.wininit_before = None
 
     def start(self, tag, *args, **env):
-        """A Wine process in the background, its output to a file (see Wine.run)."""
-        out = open(os.path.join(self.logs, "%02d-%s.out" % (len(self.procs), tag)), "w+b")
-        proc = subprocess.Popen([self.loader] + list(args), env=dict(self.env, **env), cwd=self.drive_c,
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        proc.log = out
+        """A Wine process in the background, its output and Wine's messages
+        each to a file (see Wine.run)."""
+        name = os.path.join(self.logs, "%02d-%s" % (len(self.procs), tag))
+        out, err = open(name + ".out", "w+b"), open(name + ".err", "w+b")
+        proc = subprocess.Popen(FIXED_LAYOUT + [self.loader] + list(args), env=dict(self.env, **env),
+                                cwd=self.drive_c, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        proc.log, proc.err = out, err
         self.procs.append(proc)
         return proc
 
@@ -723,8 +770,8 @@ class Run(Wine):
         try:
             proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            raise RuntimeError("%s: not ended within %d s (it printed %r)"
-                               % (what, timeout, self.said(proc)[-300:])) from None
+            raise RuntimeError("%s: not ended within %d s (it printed %r%s)"
+                               % (what, timeout, self.said(proc)[-300:], self.wine_said(proc))) from None
         return STATUS_LINES.sub(b"", self.said(proc))
 
     @staticmethod
@@ -732,14 +779,25 @@ class Run(Wine):
         proc.log.seek(0)
         return proc.log.read()
 
+    @staticmethod
+    def stderr(proc):
+        proc.err.seek(0)
+        return proc.err.read()
+
+    def wine_said(self, proc):
+        """The end of its standard error, Wine's messages among it, for a report."""
+        err = self.stderr(proc)
+        return "; its standard error ends %r" % err[-400:] if err else ""
+
     def wait_for_line(self, proc, line, what):
         """Until proc printed line (a line of its own), within READY_TIMEOUT_S."""
         deadline = time.monotonic() + READY_TIMEOUT_S
         while not re.search(rb"(?m)^%s\r?$" % line, self.said(proc)):
             if proc.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("%s: WINDRIVE.EXE did not print %r %s (it printed %r)" % (
-                    what, line.decode(), "before it ended" if proc.poll() is not None
-                    else "within %d s" % READY_TIMEOUT_S, self.said(proc)[-300:]))
+                raise RuntimeError("%s: WINDRIVE.EXE did not print %r %s (it printed %r%s)" % (
+                    what, line.decode(), "before it ended, exit %d" % proc.returncode
+                    if proc.poll() is not None else "within %d s" % READY_TIMEOUT_S,
+                    self.said(proc)[-300:], self.wine_said(proc)))
             time.sleep(0.02)
 
     def hold(self, path, caption):
@@ -798,11 +856,12 @@ class Run(Wine):
         watcher = self.watch(*steps[0])
         # Wine traces the token calls: the restart privilege is seen from outside.
         program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
-                             WINEDEBUG="-all,+advapi,+security")
+                             WINEDEBUG=WINEDEBUG + ",+advapi,+security")
         for i, (caption, action) in enumerate(steps):
             seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 60, "step %d's dialog %r" % (i + 1, caption))
             if watcher.returncode != 0:
-                raise RuntimeError("step %d: no dialog %r (%r)" % (i + 1, caption, seen))
+                raise RuntimeError("step %d: no dialog %r, exit %d (%r%s)" % (
+                    i + 1, caption, watcher.returncode, seen, self.wine_said(watcher)))
             if action != "close-early":
                 self.dialogs[caption] = parse_dump(seen)
                 window = self.x_window(caption)
@@ -813,16 +872,16 @@ class Run(Wine):
             if i + 1 < len(steps):
                 watcher = self.watch(*steps[i + 1])
             self.answer(caption, action)
-        trace = self.output(program, EXIT_TIMEOUT_S, "the program after the last answer")
+        self.output(program, EXIT_TIMEOUT_S, "the program after the last answer")
         if self.bar:
             # Once the program has ended its bar is gone: a watcher that
             # found the bar ends at once; one that never found it never will.
             if not re.search(rb"(?m)^found\r?$", self.said(self.bar)):
-                raise RuntimeError("the progress watcher never saw the dialog (it printed %r)"
-                                   % self.said(self.bar)[-300:])
+                raise RuntimeError("the progress watcher never saw the dialog (it printed %r%s)"
+                                   % (self.said(self.bar)[-300:], self.wine_said(self.bar)))
             self.positions = [int(p) for p in self.output(
                 self.bar, WATCHER_TIMEOUT_S, "the progress watcher after the program ended").split()]
-        self.code, self.trace = program.returncode, trace.decode(errors="replace")
+        self.code, self.trace = program.returncode, self.stderr(program).decode(errors="replace")
 
     def wait_for_restart(self):
         """Wine's restart steps run at once, in a process of their own: until
@@ -840,6 +899,7 @@ class Run(Wine):
             if proc.poll() is None:
                 proc.kill()
             proc.log.close()
+            proc.err.close()
         self.end_session()
 
 
@@ -866,8 +926,12 @@ def main(argv):
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
     parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
     args = parser.parse_args(argv)
+    # The run's own folder, and the one that holds the clean prefixes and
+    # the answer which Wine, which runs side by side share.
     args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
-    args.arch, why = choose_arch(args.work, args.arch)
+    args.base = os.path.abspath(os.environ.get("WINE_SUITE_BASE", args.work))
+    with locked(args.base, BASE_LOCK, waiting="waiting for the clean prefixes in %s" % args.base):
+        args.arch, why = choose_arch(args.base, args.arch)
     args.exe = os.path.abspath(args.exe or os.path.join(ROOT, "build", args.arch, "BR32UNIN.EXE"))
     # The first line of every log: which program Wine runs, and why.
     print("wine: %s, %s: %s (%s)" % (args.arch, PATHS[args.arch],
@@ -893,7 +957,9 @@ def main(argv):
                     cases.append(("%s-%s" % (mode, name), sample_machine(mode, scenario[2]),
                                   scenario))
     summary = "%d of %d machines agree" if seeds else "%d of %d scenarios passed"
-    return run_all(args, cases, summary)
+    with locked(args.work, WORK_LOCK, waiting="another run of the suite works in %s; waiting "
+                "for it to end" % args.work):
+        return run_all(args, cases, summary)
 
 
 if __name__ == "__main__":
