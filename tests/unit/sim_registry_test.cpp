@@ -221,8 +221,8 @@ const char *const HAND_BLOCKS[] = {
     "; the shell extension\n[HKEY_CLASSES_ROOT\\CLSID\\{5c3a}]\n@=\"Shell\"\n",
     "[hkcr\\clsid\\{5C3A}\\InProcServer32]\r\n@=\"BR32SHEL.DLL\"\r\n\r\n",
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\n@=\"txtfile\"\n\n",
-    "; the printer, given twice\n;\n[HKLM\\Enum\\Root\\printer\\0000]\n\"DeviceDesc\"=\"Duneva\"\n"
-    "\"Flags\"=dword:1\n\"Bin\"=hex:01, 02,\\\n      03\n",
+    ("; the printer, given twice\n;\n[HKLM\\Enum\\Root\\printer\\0000]\n\"DeviceDesc\"=\"Duneva\"\n"
+     "\"Flags\"=dword:1\n\"Bin\"=hex:01, 02,\\\n      03\n"),
     "[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0001]\n",
     "[HKEY_LOCAL_MACHINE\\enum\\root\\PRINTER\\0000]\n\"DeviceDesc\"=\"again\"\n\n",
     "[HKEY_CURRENT_USER\\Software\\Duneva]\n\"x\"=\"y\"\n; the end",

@@ -115,7 +115,26 @@ struct Cached {
     std::string file;  // its path as first named
     std::string text;
     bool dirty = false;
+    std::vector<Line> lines;  // text split, once split is set
+    bool split = false;
 };
+
+// The copy's lines: split once for each text it holds (the tests make
+// hundreds of thousands of calls on one text).
+const std::vector<Line> &LinesOf(Cached &slot)
+{
+    if (!slot.split) {
+        slot.lines = SplitLines(slot.text);
+        slot.split = true;
+    }
+    return slot.lines;
+}
+
+void SetText(Cached &slot, const std::string &text)
+{
+    slot.text = text;
+    slot.split = false;
+}
 
 Cached g_winIni;   // WIN.INI
 Cached g_private;  // the other file used last
@@ -154,6 +173,7 @@ Cached *Load(const std::string &file, long *error)
         WriteOut(slot);
         if (path.exists && !path.isDir)
             SimReadHostFile(path.host, &slot.text);
+        slot.split = false;
         slot.key = path.key;
         slot.file = file;
     }
@@ -189,9 +209,8 @@ DWORD CopyList(const std::string &list, LPSTR buffer, DWORD size, bool sections)
     return size - 2;
 }
 
-DWORD ReadString(const std::string &text, LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
+DWORD ReadString(const std::vector<Line> &lines, LPCSTR app, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
 {
-    std::vector<Line> lines = SplitLines(text);
     size_t header = 0, after = 0, found = 0;
     if (!app) {
         std::string list;
@@ -232,7 +251,7 @@ long WriteString(const std::string &file, LPCSTR app, LPCSTR key, LPCSTR string)
     if (!slot)
         return key && string ? error : ERROR_SUCCESS;  // nothing to delete
     const std::string &text = slot->text;
-    std::vector<Line> lines = SplitLines(text);
+    const std::vector<Line> &lines = LinesOf(*slot);
     size_t header = 0, after = 0, found = 0;
     bool hasSection = FindSection(lines, app, &header, &after);
     std::string changed = text;
@@ -274,7 +293,7 @@ long WriteString(const std::string &file, LPCSTR app, LPCSTR key, LPCSTR string)
         return ERROR_SHARING_VIOLATION;
     if (path.exists && SimIsReadOnly(path))
         return ERROR_ACCESS_DENIED;
-    slot->text = changed;
+    SetText(*slot, changed);
     slot->dirty = true;
     return ERROR_SUCCESS;
 }
@@ -350,7 +369,7 @@ DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
             lpReturnedString[0] = 0;
     } else if (lpReturnedString && nSize) {
         Cached *slot = Load(SimProfilePath(), &error);
-        result = ReadString(slot ? slot->text : std::string(), lpAppName, lpKeyName, lpDefault, lpReturnedString,
+        result = ReadString(slot ? LinesOf(*slot) : std::vector<Line>(), lpAppName, lpKeyName, lpDefault, lpReturnedString,
                             nSize);
         // A list keeps its inner NULs in the record.
         returned.assign(lpReturnedString, result);
@@ -419,7 +438,7 @@ void SimSetCachedProfile(const std::string &file, const std::string &text)
 {
     long error;
     if (Cached *slot = Load(file, &error)) {
-        slot->text = text;
+        SetText(*slot, text);
         slot->dirty = true;
     }
 }
