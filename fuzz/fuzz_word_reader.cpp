@@ -65,7 +65,7 @@ int FileIoClose(FILEIO *)
     g_open = false;
     return 0;
 }
-void *PlatformAlloc(unsigned long size) { return std::malloc(size); }
+void *PlatformAlloc(unsigned long size) { return std::calloc(size, 1); }
 void PlatformFree(void *block) { std::free(block); }
 
 namespace {

@@ -43,9 +43,10 @@ const char DRIVER_ID[] = "BR32jp";
 // 149 characters and the NUL: GetProfileStringA cuts a longer value.
 const int PROFILE_VALUE_SIZE = 150;
 
-// A name list of every size WIN.INI can hold: Windows 9x reads at most
-// 64 KiB of it.
-const unsigned long NAME_LIST_SIZE = 65536;
+// A name list of every size WIN.INI's sections can have: Windows 9x keeps
+// a section to 32,767 characters, and its profile calls take no larger
+// size.
+const unsigned long NAME_LIST_SIZE = 32767;
 
 // The three fixed ports' sections of the printer name, and a network
 // port's (everything after the first comma of a value with a backslash).
@@ -105,8 +106,8 @@ void AddName(char *ours, const char *name)
         return;
     char *end = (char *)ListEnd(ours);
     if (end + lstrlenA(name) + 2 <= ours + NAME_LIST_SIZE) {
+        // The list's end follows: the block came zeroed.
         lstrcpyA(end, name);
-        end[lstrlenA(name) + 1] = 0;
     }
 }
 
@@ -193,15 +194,18 @@ void DeleteKeys(const char *section, const char *name)
     }
 }
 
-// The printers' keys of the names from name up to end, in the machine's
-// and the current configuration's lists; then the registry to the disk.
-void DeletePrinterKeys(const char *name, const char *end)
+// The printers' keys of the names from first up to end, in the current
+// configuration's and the machine's lists; then the registry to the disk.
+// Each is deleted under its list, so that a name of any length goes.
+void DeletePrinterKeys(const char *first, const char *end)
 {
-    char path[TEXT_SIZE];
-    for (; name < end; name += lstrlenA(name) + 1) {
-        if (ComposePath(path, PRINTERS_KEY, name)) {
-            RegDeleteKeyA(HKEY_CURRENT_CONFIG, path);
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+    HKEY list;
+    for (int i = 0; i < 2; i++) {
+        if (RegOpenKeyExA(i ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_CONFIG, PRINTERS_KEY, 0, KEY_ENUMERATE_SUB_KEYS,
+                          &list) == ERROR_SUCCESS) {
+            for (const char *name = first; name < end; name += lstrlenA(name) + 1)
+                RegDeleteKeyA(list, name);
+            RegCloseKey(list);
         }
     }
     RegFlushKey(HKEY_LOCAL_MACHINE);
@@ -285,7 +289,6 @@ void RemoveProfileEntries()
     if (names) {
         char *list = names + NAME_LIST_SIZE;
         lstrcpyA(list, DRIVER_NAME);
-        list[sizeof DRIVER_NAME] = 0;
         ListOurPrinters(list, HKEY_LOCAL_MACHINE);
         ListOurPrinters(list, HKEY_CURRENT_CONFIG);
         told = ListEnd(list);

@@ -133,14 +133,8 @@ TEXTSTREAM *TextOpen(const char *path, const char *mode)
             PlatformFree(s);
         return 0;
     }
+    // Every other field starts at 0, as the block does.
     s->file = file;
-    s->atEnd = 0;
-    s->failed = 0;
-    s->writeFailed = 0;
-    s->wrote = 0;
-    s->readPos = 0;
-    s->readLen = 0;
-    s->writeLen = 0;
     return s;
 }
 

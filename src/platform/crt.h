@@ -10,7 +10,7 @@
 //   TextWriteLine fprintf(stream, "%s\n", line)
 //   TextWriteByte putc(c, stream) as a binary stream writes it
 //   TextClose     fclose(stream)
-//   BlockAlloc    malloc; BlockFree free
+//   BlockAlloc    calloc(size, 1); BlockFree free
 //   TextFindChar  strchr; TextLength strlen
 //   DecimalText   the decimal digits of an integer (_itoa(n, buf, 10))
 // They work over the byte-level file interface of platform_io.h, which each

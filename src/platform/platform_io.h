@@ -40,7 +40,7 @@ int FileIoFlush(FILEIO *file);
 // Returns 0 on success.
 int FileIoClose(FILEIO *file);
 
-// Block memory from the platform's heap (0 on failure).
+// Block memory from the platform's heap, every byte 0 (0 on failure).
 void *PlatformAlloc(unsigned long size);
 void PlatformFree(void *block);
 

@@ -41,8 +41,8 @@ TEST(ProfileEntries, SectionsByTheDevicesValueThenTheTwoKeys)
         expected.push_back("WriteProfileStringA(PrinterPorts, " + DRIVER + ", NULL)");
         // No other printer of ours: its own name looked for again, in
         // other letters; no default printer here; WIN.INI flushed.
-        expected.push_back("GetProfileStringA(PrinterPorts, NULL, , , 65536)");
-        expected.push_back("GetProfileStringA(Devices, NULL, , , 65536)");
+        expected.push_back("GetProfileStringA(PrinterPorts, NULL, , , 32767)");
+        expected.push_back("GetProfileStringA(Devices, NULL, , , 32767)");
         for (const char *fixed : {"-LPT1", "-FILE", "-LPT2"})
             expected.push_back("WriteProfileStringA(" + DRIVER + fixed + ", NULL, NULL)");
         expected.push_back("GetProfileStringA(Devices, " + DRIVER + ", \n, \n, 260)");
@@ -157,6 +157,7 @@ TEST(ProfileEntries, TheDefaultPrinterNamesAPrinterLeft)
 TEST(ProfileEntries, EveryPrinterOfOurDriverGoesAndNoneBecomesTheDefault)
 {
     const std::string COPY = DRIVER + " (Copia 2)", OTHER = "OSTRALIS Jet 400", PLUS = DRIVER + " Plus";
+    const std::string LONG_NAME = "Stampante " + std::string(240, 'x');  // a key name is at most 255 characters
     const std::string LIST = "System\\CurrentControlSet\\control\\Print\\Printers";
     const std::string MACHINE = HKLM + LIST, CONFIG = HKLM + "Config\\0001\\" + LIST;
     const struct {
@@ -192,6 +193,10 @@ TEST(ProfileEntries, EveryPrinterOfOurDriverGoesAndNoneBecomesTheDefault)
          {{PLUS, "OSTRALIS Jet"}, {OTHER, DRIVER + " II"}}, OTHER + ",BR32jpx,LPT2:", PLUS,
          PLUS + "=OSJET4,LPT1:\r\n" + OTHER + "=BR32jpx,LPT2:\r\n", "[" + PLUS + "-LPT1]\r\n[" + OTHER + "-LPT2]\r\n",
          {PLUS, OTHER}, OTHER + ",BR32jpx,LPT2:", PLUS},
+        {"a name too long for the list's path and the name together",
+         OTHER + "=OSJET4,LPT1:\r\n" + LONG_NAME + "=BR32jp,LPT2:\r\n", "[" + LONG_NAME + "-LPT1]\r\n",
+         {{OTHER, "OSTRALIS Jet"}, {LONG_NAME, DRIVER}}, OTHER + ",OSJET4,LPT1:", LONG_NAME, OTHER + "=OSJET4,LPT1:\r\n", "",
+         {OTHER}, OTHER + ",OSJET4,LPT1:", OTHER},
         {"every printer is ours: no default is left", COPY + "=BR32jp,LPT2:\r\n", "", {{COPY, DRIVER}},
          COPY + ",BR32jp,LPT2:", COPY, "", "", {}, "<none>", "<none>"},
     };

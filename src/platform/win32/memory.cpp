@@ -27,7 +27,7 @@ memcpy(void *dst, const void *src, size_t size)
 
 void *PlatformAlloc(unsigned long size)
 {
-    return HeapAlloc(GetProcessHeap(), 0, size);
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
 }
 
 void PlatformFree(void *block)

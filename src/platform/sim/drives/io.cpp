@@ -218,7 +218,7 @@ void *PlatformAlloc(unsigned long size)
     long error;
     void *block = nullptr;
     if (!SimFault("PlatformAlloc", &error)) {
-        block = std::malloc(size ? size : 1);
+        block = std::calloc(size ? size : 1, 1);
         if (block)
             g_blocks[block] = {g_nextBlock++, size};
     }
