@@ -13,6 +13,7 @@ Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true)
 
 import argparse
 import codecs
+import concurrent.futures
 import contextlib
 import fcntl
 import hashlib
@@ -114,6 +115,7 @@ SAMPLE_VARIANTS = {
 VARIANT_MODES = {"other_infs": ["win95"]}
 MODES = ["win98", "win95", "winxp"]
 CANCEL_EVERY = 10  # every tenth generated machine the user cancels
+SIM_ONLY_RUNS = 4  # --sim-only's runs at once
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
 KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
 SHOWN = 48  # bytes of a file shown in a report
@@ -1050,23 +1052,25 @@ def cases_of(args):
 
 def sim_only(args, cases):
     """Each case through br32unin-sim alone: what it left against what the
-    machine wants, a cancelled run's also against the machine as it was."""
+    machine wants, a cancelled run's also against the machine as it was.
+    A run mostly waits for the disk, so a few go at once."""
     if not os.path.isfile(args.sim):
         print("cannot run, missing: %s" % args.sim)
         return 1 if os.environ.get("CI") == "true" else 77
+
+    def one(case, work):
+        name, g, (_, options, _) = case
+        cancel = "--restart" not in options
+        form, problems = run_sim(g, os.path.join(work, name), args.sim, options.split(), cancel)
+        problems += [] if form["exit code"] == 2 else ["exit code %d, wanted 2" % form["exit code"]]
+        shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+        return name, problems + wanted_missed(g, form, cancel)
     passed = 0
-    with tempfile.TemporaryDirectory(prefix="sim-only-") as work:
-        for name, g, (_, options, _) in cases:
-            cancel = "--restart" not in options
-            form, problems = run_sim(g, os.path.join(work, name), args.sim, options.split(), cancel)
-            problems += [] if form["exit code"] == 2 else ["exit code %d, wanted 2" % form["exit code"]]
-            problems += wanted_missed(g, form, cancel)
+    with tempfile.TemporaryDirectory(prefix="sim-only-") as work, \
+            concurrent.futures.ThreadPoolExecutor(SIM_ONLY_RUNS) as pool:
+        for name, problems in pool.map(lambda case: one(case, work), cases):
             passed += not problems
-            if problems:
-                print("FAIL  %s" % name)
-            for line in problems:
-                print("        " + line)
-            shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+            print("\n        ".join(["FAIL  " + name] + problems) if problems else "ok    " + name, flush=True)
     print("%d of %d runs left what their machines want" % (passed, len(cases)))
     return 0 if passed == len(cases) else 1
 
