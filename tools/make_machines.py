@@ -25,6 +25,7 @@ gives the same bytes, and a unit test checks that machines/ is up to date.
 import argparse
 import os
 import random
+import re
 import shutil
 import sys
 
@@ -618,6 +619,14 @@ class Generated:
         self.programs = None   # None: the value is missing
         self.win_ini = b""
         self.wininit = None    # None: no WININIT.INI
+        # What the draws after the default printer add, each item marked as
+        # a finished run must leave it (the layer holds the keys and files
+        # too); the printers put before every other in [Devices], the top
+        # one first; device= and Default as drawn, when known (defaults_after).
+        self.marked = Layer(stays=True)
+        self.devices_first = []  # (name, value)
+        self.ours = {DRIVER.lower()}  # the names of our printers, in lower case
+        self.defaults = None     # (device= text, Default text), None for either missing
 
     def watched_keys(self):
         """(root, path) of every key a phase may delete or that sits where
@@ -788,6 +797,8 @@ def generated_machine(seed, mode=None):
             g.busy.append(path)
     wininit_leftovers(rng, g)
     default_printer(rng, g)
+    more_printers(rng, g)
+    oem_files_of_others(rng, g)
     return g
 
 
@@ -806,6 +817,7 @@ def default_printer(rng, g):
     g.win_ini = g.win_ini.replace(line + b"\r\n", b"").replace(line + b"\n", b"").replace(line, b"") \
         if device is None else g.win_ini.replace(line, b"device=" + device.encode("cp1252"))
     g.layer.key("HKCC", PRINT + "\\Printers", *([sz("Default", default)] if default else []))
+    g.defaults = (device, default)
 
 
 def wininit_leftovers(rng, g):
@@ -827,6 +839,210 @@ def wininit_leftovers(rng, g):
     if b"vecchio.tmp" in b"".join(d for p, d, _ in g.layer.files if p.lower() == old.lower()) + (g.wininit or b""):
         g.layer.file(GEN_WINDOWS + "\\temp\\vecchio.tmp", b"vecchio")
         g.layer.file(GEN_WINDOWS + "\\temp\\altro.tmp", b"altro")
+
+
+# --------------------------------------- more printers, other makers' INF files
+#
+# Drawn after the default printer, so that a seed keeps the machine it drew
+# before: WIN.INI only gains lines and sections, the registry keys, INF files.
+# Each item is marked in g.marked as a finished run must leave it. A printer
+# is ours when its [Devices] or [PrinterPorts] value names our driver before
+# its first comma (blanks aside, in any letters) or its printers' key names
+# our printer as its "Printer Driver"; all of it goes: its keys in both
+# sections, its printers' keys, the sections of the three fixed ports and,
+# when its [Devices] value's port is a network one, of that port. None of
+# them becomes the default. Windows 95's INF search deletes an oem*.inf that
+# holds BR32STAT.EXE as a word and names our printer; Windows 98 reads none.
+
+COPY = DRIVER + " (Copia 2)"    # as Windows names a second printer of one model
+RENAMED = "Stampante ufficio"   # a printer of ours, renamed by the user
+LOOKALIKE = RENAMED + " 2"      # another maker's, named like it
+NETWORK_PORT = "\\\\UFFICIO\\DUNEVA"
+FIXED_PORTS = ["LPT1", "FILE", "LPT2"]
+
+
+def ini_section(data, name):
+    """(end of its header line, end of its lines) of WIN.INI's section of
+    that name in any letters, blanks inside the brackets aside; or None."""
+    header = re.search(rb"(?im)^\[[ \t]*" + re.escape(name.encode("cp1252")) + rb"[ \t]*\][^\n]*(\n|\Z)",
+                       data)
+    if not header:
+        return None
+    after = re.compile(rb"(?m)^\[").search(data, header.end())
+    return header.end(), after.start() if after else len(data)
+
+
+def ini_add(g, section, line, first):
+    """Puts line into WIN.INI's section, before its first line or after its
+    last; False when there is no such section."""
+    span = ini_section(g.win_ini, section)
+    if not span:
+        return False
+    eol = b"\r\n" if b"\r\n" in g.win_ini else b"\n"
+    start, end = span
+    last = start + len(g.win_ini[start:end].rstrip(b"\r\n"))
+    if first or last == start:
+        at, text = start, line.encode("cp1252") + eol
+        if not g.win_ini[:at].endswith(b"\n"):  # the header was the file's last line
+            text = eol + text
+    else:
+        at, text = last, eol + line.encode("cp1252")
+    g.win_ini = g.win_ini[:at] + text + g.win_ini[at:]
+    return True
+
+
+def ini_new_section(g, name):
+    """Appends [name] with one line; False when a section of that name is
+    there already (the profile reads only the first)."""
+    if ini_section(g.win_ini, name):
+        return False
+    eol = b"\r\n" if b"\r\n" in g.win_ini or not g.win_ini else b"\n"
+    head = g.win_ini + (eol if g.win_ini and not g.win_ini.endswith(b"\n") else b"")
+    g.win_ini = head + ("[%s]" % name).encode("cp1252") + eol + b"Orientation=1" + eol
+    return True
+
+
+def driver_of(value):
+    return value.split(",", 1)[0].strip()
+
+
+def add_printer(g, name, value, first, drivers, ports):
+    """A printer: its [Devices] value (and that with ",15,45" in
+    [PrinterPorts]), listed first or last; its printers' keys, {root: the
+    "Printer Driver" it names, or None}; its [name-port] sections, for ports.
+    Each part is marked as the rules above say a finished run leaves it."""
+    entries = {"Devices": value, "PrinterPorts": value + ",15,45"}
+    listed = [s for s, v in entries.items() if ini_add(g, s, "%s=%s" % (name, v), first)]
+    ours = (name.lower() in g.ours or driver_of(value).lower() == "br32jp" and bool(listed)
+            or DRIVER in drivers.values())
+    if ours:
+        g.ours.add(name.lower())
+    for section in listed:
+        g.marked.ini(section, (name, entries[section]), stays=not ours)
+    if first and "Devices" in listed:
+        g.devices_first.insert(0, (name, value))
+    for root, driver in drivers.items():
+        values = [sz("Name", name), sz("Port", value.split(",")[-1].strip())]
+        values += [sz("Printer Driver", driver)] if driver else []
+        for layer in (g.layer, g.marked):
+            layer.key(root, PRINT + "\\Printers\\" + name, *values, stays=not ours)
+    port = value.split(",", 1)[1].strip() if "," in value else ""
+    network = port if "\\" in port and "Devices" in listed else None
+    for section in ports:
+        if ini_new_section(g, name + "-" + section):
+            g.marked.ini(name + "-" + section, stays=not (ours and section in FIXED_PORTS + [network]))
+
+
+def more_printers(rng, g):
+    """A second printer of ours, one renamed, another maker's named like it,
+    ours moved to a network port."""
+    if rng.random() < 0.3:
+        port = rng.choice(["LPT2:", "LPT2:", "COM1:", "FILE:"])
+        drivers = rng.choice([{"HKLM": DRIVER, "HKCC": None}, {"HKLM": DRIVER}, {"HKCC": DRIVER}, {}])
+        sections = [port[:-1]] + rng.sample(["LPT1", "FILE", "COM1"], rng.randint(0, 3))
+        add_printer(g, COPY, "BR32jp," + port, rng.random() < 0.5, drivers, sections)
+    if rng.random() < 0.25:
+        value = rng.choice(["BR32jp,LPT1:", "br32JP,LPT1:", " BR32jp ,LPT2:", "BR32JP,\\\\UFFICIO\\STAMPA"])
+        drivers = rng.choice([{"HKLM": DRIVER, "HKCC": None}, {}])
+        ports = ["LPT1", value.split(",")[1].strip().rstrip(":")]
+        add_printer(g, RENAMED, value, rng.random() < 0.5, drivers, ports)
+    if rng.random() < 0.2:
+        value = rng.choice(["OSJET4,LPT1:", "BR32jp2,LPT1:", "XBR32jp,LPT1:", "OSJET4,BR32jp"])
+        drivers = {"HKLM": rng.choice([OTHER, DRIVER + "0", DRIVER[:-1]])}
+        add_printer(g, LOOKALIKE, value, rng.random() < 0.5, drivers, ["LPT1", "FILE"])
+    if rng.random() < 0.2 and ini_section(g.win_ini, "Devices"):
+        # Put before the entry it had, which the profile then no longer
+        # reads; the sections of its first set-up on LPT1 are still there.
+        add_printer(g, DRIVER, "BR32jp," + NETWORK_PORT, True, {},
+                    [NETWORK_PORT] + FIXED_PORTS + ["\\\\UFFICIO"])
+
+
+def other_maker_inf(mention, note=""):
+    return crlf(
+        "; CALVENTO Scan 20 - installazione\n" + note +
+        "[Version]\n"
+        "Signature=\"$CHICAGO$\"\n"
+        "Class=Image\n"
+        "Provider=%CLV%\n"
+        "\n"
+        "[Manufacturer]\n"
+        "\"CALVENTO\"\n"
+        "\n"
+        "[CALVENTO]\n"
+        "\"CALVENTO Scan 20\" = CLSCAN20, USB\\VID_0A1B&PID_0020\n"
+        "\n"
+        "[CLSCAN20]\n"
+        "CopyFiles=CLSCAN20_FILES\n"
+        "\n"
+        "[CLSCAN20_FILES]\n"
+        "CLSCAN20.DLL\n"
+        + mention.get("copy", "") +
+        "\n"
+        "[Strings]\n"
+        "CLV=\"CALVENTO\"\n"
+        + mention.get("strings", ""))
+
+
+# Other makers' INF files that hold BR32STAT.EXE as a word (in [Strings], in
+# a comment, in a copy list) and at most parts of our printer's name: without
+# its maker, split over two lines, with a letter O for the 0.
+OTHER_MAKERS_INFS = [
+    other_maker_inf({"strings": "MsgBusy=\"Chiudere BR32STAT.EXE prima di installare\"\n"}),
+    other_maker_inf({}, "; Chiudere BR32STAT.EXE (Brascora Duneva 10) prima di copiare i file\n"),
+    other_maker_inf({"copy": "BR32STAT.EXE\n"}, "; sostituisce il monitor TINTAVERA Brascora\n; Duneva 10\n"),
+    other_maker_inf({"strings": "Monitor=\"stato: BR32STAT.EXE attivo\"\n"
+                                "Nota=\"TINTAVERA Brascora Duneva 1O\"\n"}),
+]
+# Files that name our printer, and whether a closed gate's search deletes
+# them: a sibling INF of ours and one naming the second printer go; one
+# holding the marker only inside a word, one naming the printer in capitals
+# stay.
+OUR_PRINTER_INFS = [
+    (crlf("; " + DRIVER + " - monitor di stato\n[Version]\nSignature=\"$CHICAGO$\"\n"
+          "Class=Printer\n\n[BR32STAT]\nBR32STAT.EXE\nbrlaunch.exe\n"), True),
+    (crlf("[Strings]\nMsgBusy=\"Chiudere BR32STAT.EXE e riprovare\"\nModel=\"" + COPY + "\"\n"), True),
+    (crlf("; " + DRIVER + "\n[BR32STAT]\nCopyFiles=BR32STAT.EXE,brlaunch.exe\n"), False),
+    (crlf("; " + DRIVER.upper() + "\n[BR32STAT]\nBR32STAT.EXE\n"), False),
+]
+
+
+def oem_files_of_others(rng, g):
+    """Other makers' INF files, and now and then one that names our printer
+    too, as oem300.inf and on: names no earlier draw gives."""
+    if rng.random() < 0.35:
+        closed = (g.build & 0xFFFF) <= 950
+        texts = [(t, False) for t in rng.sample(OTHER_MAKERS_INFS, rng.randint(1, 3))]
+        if rng.random() < 0.5:
+            texts.append(rng.choice(OUR_PRINTER_INFS))
+        for n, (text, named) in enumerate(texts):
+            path = GEN_WINDOWS + "\\INF\\" + rng.choice(["OEM%d.INF", "oem%d.inf"]) % (300 + n)
+            for layer in (g.layer, g.marked):
+                layer.file(path, text, stays=not (named and closed))
+
+
+def defaults_after(g):
+    """device= and Default after a finished run, as (text or None, text or
+    None); None when the defaults as drawn are not known. One that named a
+    printer of ours names the first printer of [Devices] that can be used:
+    listed there, not ours, with a value; Default the one device= names when
+    that one can be used. The first, on these machines: the first of those
+    put before all others that can be, else the other maker's printer."""
+    if g.defaults is None:
+        return None
+    device, default = g.defaults
+    listed = ini_section(g.win_ini, "Devices") is not None
+    usable = [(n, v.strip()) for n, v in g.devices_first if n.lower() not in g.ours and v.strip()]
+    usable += [(OTHER, "OSJET4,LPT2:")] if listed else []
+    first = usable[0] if usable else None
+    name_of = lambda text: text.split(",", 1)[0].strip()  # noqa: E731
+    if device is not None:
+        device = device.strip()
+        if name_of(device).lower() in g.ours:
+            device = first and "%s,%s" % first
+    if default is not None and name_of(default).lower() in g.ours:
+        named = [n for n, _ in usable if device and n.lower() == name_of(device).lower()]
+        default = named[0] if named else first and first[0]
+    return device, default
 
 
 def write_generated(folder, g):

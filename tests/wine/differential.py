@@ -13,6 +13,7 @@ Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true)
 
 import argparse
 import codecs
+import concurrent.futures
 import contextlib
 import fcntl
 import hashlib
@@ -71,6 +72,8 @@ SCENARIOS = {
     "ok_yes_acted": (OK + [(COMPLETION, "click 6")], "--welcome ok --restart yes", "acted"),
     "ok_no_alone": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "alone"),
     "ok_no_other_device": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "other_device"),
+    "ok_no_copy": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "copy"),
+    "ok_no_other_infs": (OK + [(COMPLETION, "click 7")], "--welcome ok --restart no", "other_infs"),
     "cancel": ([(WELCOME, "click 2"), (CANCELLED, "key Return")], "--welcome cancel", None),
     "escape": ([(WELCOME, "key Escape"), (CANCELLED, "click 1")], "--welcome escape", None),
     "welcome_closebox": ([(WELCOME, "closebox"), (CANCELLED, "click 1")], "--welcome close",
@@ -89,7 +92,13 @@ SCENARIOS = {
 # during the removal, as Explorer holds a shell extension. "alone": ours is
 # the only printer, and the default: no default is left. "other_device":
 # device= names the other printer, the registry's Default ours: Default
-# then names the other printer.
+# then names the other printer. "copy": a second printer of ours listed
+# first, as Windows names it, with its printers' key and sections: all of it
+# goes, and the other maker's printer becomes the default. "other_infs"
+# (win95 mode): other makers' oem*.inf files that hold BR32STAT.EXE as a word
+# (in [Strings], a comment, a copy list) but never name our printer stay; one
+# that names it too goes with ours. Both are held against the generator's
+# marks (marks_missed).
 SECTIONS = b"[rename]\r\nNUL=C:\\OLD.TMP\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=1\r\n"
 SAMPLE_VARIANTS = {
     "pending": b"[rename]\r\nNUL=C:\\OLD.TMP\x1a",
@@ -99,9 +108,14 @@ SAMPLE_VARIANTS = {
     "busy": None,
     "alone": None,
     "other_device": None,
+    "copy": None,
+    "other_infs": None,
 }
+# The modes of a variant's scenario; win98 where not said.
+VARIANT_MODES = {"other_infs": ["win95"]}
 MODES = ["win98", "win95", "winxp"]
 CANCEL_EVERY = 10  # every tenth generated machine the user cancels
+SIM_ONLY_RUNS = 4  # --sim-only's runs at once
 PROGRAM = (mm.GEN_SYSTEM + "\\BR32UNIN.EXE").lower()
 KEPT = 4096  # bytes of a file kept in the normal form; larger files by size and a hash
 SHOWN = 48  # bytes of a file shown in a report
@@ -155,6 +169,18 @@ def sample_machine(mode, variant):
     elif variant == "other_device":
         g.win_ini = re.sub(rb"(?m)^device=[^\r\n]*", b"device=" + mm.OTHER.encode() + b",OSJET4,LPT2:", g.win_ini)
         g.must_default = mm.OTHER
+    elif variant == "copy":
+        mm.add_printer(g, mm.COPY, "BR32jp,LPT2:", True, {"HKLM": mm.DRIVER, "HKCC": None},
+                       ["LPT2", "LPT1", "FILE", "COM1"])
+        g.defaults = (mm.DRIVER + ",BR32jp,LPT1:", mm.DRIVER)
+    elif variant == "other_infs":
+        ours = [(p, d) for p, d, _ in g.layer.files if p.lower().endswith("\\inf\\oem3.inf")]
+        g.marked.files += [(p, d, False) for p, d in ours]
+        texts = [(t, True) for t in mm.OTHER_MAKERS_INFS[:3]] + [(mm.OUR_PRINTER_INFS[0][0], False)]
+        for n, (text, stays) in enumerate(texts):
+            for layer in (g.layer, g.marked):
+                layer.file(mm.GEN_WINDOWS + "\\INF\\oem%d.inf" % (7 + n), text, stays=stays)
+        g.defaults = (mm.DRIVER + ",BR32jp,LPT1:", mm.DRIVER)
     elif variant == "acted":
         g.layer.file(mm.GEN_WINDOWS + "\\BR32WIN.OLD", SECTIONS)
         g.layer.file(mm.GEN_WINDOWS + "\\WININIT.BAK", SECTIONS.replace(b"[Combine", b"NUL=C:\\X.DLL\r\n[Combine"))
@@ -428,6 +454,60 @@ def compare(a, b, a_name="sim", b_name="wine"):
             for key in sorted(set(a) | set(b)) if a.get(key) != b.get(key)]
 
 
+# ------------------------------------------------------------- the generator's marks
+
+def wanted_missed(g, form, cancel):
+    """What a run left otherwise than the machine wants: the files it names
+    to stay, the registry's Default it names, and after a finished run the
+    generator's marks."""
+    problems = ["%s is gone" % p for p in getattr(g, "must_stay", [])
+                if not isinstance(form.get("file " + p.lower()), bytes)]
+    if hasattr(g, "must_default"):
+        want = "Default = 1:" + (g.must_default.encode("cp1252") + b"\0").hex()
+        printers = [v for k, v in form.items() if k.endswith("\\control\\print\\printers")]
+        if not printers or want not in printers[0]:
+            problems.append("the registry's Default is not %s: %r" % (g.must_default, printers))
+    return problems + ([] if cancel else marks_missed(g, form))
+
+
+def marks_missed(g, form):
+    """A line for each item the generator marked (g.marked) that a finished
+    run's normal form holds otherwise than marked, and for device= and the
+    registry's Default where they are not what mm.defaults_after says."""
+    def there(found):
+        return "there" if found else "gone"
+    problems = []
+    for root, path, _, stays in g.marked.keys:
+        found = "registry " + (root + "\\" + path).lower() in form
+        if found != stays:
+            problems.append("%s\\%s: %s, wanted %s" % (root, path, there(found), there(stays)))
+    for path, _, stays in g.marked.files:
+        found = isinstance(form.get("file " + path.lower()), bytes)
+        if found != stays:
+            problems.append("%s: %s, wanted %s" % (path, there(found), there(stays)))
+    sections = [(name or "", form["win.ini %d [%s]" % (i, name)])
+                for i, name in enumerate(form.get("win.ini") or [])]
+
+    def lines(section):
+        return [line for name, held in sections if name.lower() == section.lower() for line in held]
+    for section, key, _, stays in g.marked.profile:
+        found = any(k.lower() == key.strip().lower() for k, _ in lines(section)) \
+            if key is not None else any(name.lower() == section.lower() for name, _ in sections)
+        if found != stays:
+            problems.append("WIN.INI [%s]%s: %s, wanted %s" % (
+                section, "" if key is None else " " + key, there(found), there(stays)))
+    want = mm.defaults_after(g)
+    if want is not None:
+        device = next((v for k, v in lines("windows") if k.lower() == "device"), None)
+        values = form.get("registry hkcc\\" + (mm.PRINT + "\\Printers").lower()) or []
+        default = next((bytes.fromhex(v.split(":", 1)[1]).rstrip(b"\0").decode("cp1252")
+                        for v in values if v.lower().startswith("default = 1:")), None)
+        for what, got, wanted in (("device=", device, want[0]), ("Default", default, want[1])):
+            if got != wanted:
+                problems.append("%s %r, wanted %r" % (what, got, wanted))
+    return problems
+
+
 # ------------------------------------------------------------- what only Wine shows
 
 def check_run(run, mode, restart):
@@ -487,13 +567,7 @@ def run_case(args, name, g, scenario, base, display):
                 if callable(how):
                     how(sim, wine)
             problems += compare(sim, wine) + check_run(run, g.mode, "--restart yes" in options)
-            problems += ["%s is gone" % p for p in getattr(g, "must_stay", [])
-                         if not os.path.exists(unix_path(run.drive_c, p))]
-            if hasattr(g, "must_default"):
-                want = "Default = 1:" + (g.must_default.encode("cp1252") + b"\0").hex()
-                printers = [v for k, v in wine.items() if k.endswith("\\control\\print\\printers")]
-                if not printers or want not in printers[0]:
-                    problems.append("the registry's Default is not %s: %r" % (g.must_default, printers))
+            problems += wanted_missed(g, wine, cancel)
         except WineStartUp as e:
             if attempt == 1:
                 print("        %s: Wine's start-up failed, before the program ran; trying again: %s"
@@ -925,7 +999,15 @@ def main(argv):
     parser.add_argument("--exe", help="default: build/ARCH/BR32UNIN.EXE")
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "br32unin-sim"))
     parser.add_argument("--keep", action="store_true", help="keep every machine and prefix")
+    parser.add_argument("--sim-only", action="store_true", help="no Wine: the sample scenarios, "
+                        "then the generated machines, through br32unin-sim alone, against what "
+                        "each machine wants (wanted_missed)")
     args = parser.parse_args(argv)
+    if set(args.modes) - set(MODES):
+        parser.error("unknown mode in %s" % args.modes)
+    cases, seeded = cases_of(args)
+    if args.sim_only:
+        return sim_only(args, cases)
     # The run's own folder, and the one that holds the clean prefixes and
     # the answer which Wine, which runs side by side share.
     args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
@@ -939,27 +1021,58 @@ def main(argv):
     if args.which:
         return 0
     args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
-    if set(args.modes) - set(MODES):
-        parser.error("unknown mode in %s" % args.modes)
+    summary = "%d of %d machines agree" if seeded else "%d of %d scenarios passed"
+    with locked(args.work, WORK_LOCK, waiting="another run of the suite works in %s; waiting "
+                "for it to end" % args.work):
+        return run_all(args, cases, summary)
+
+
+def cases_of(args):
+    """(name, machine, scenario) for each run the options ask for, and
+    whether they are generated machines; with --sim-only the sample
+    scenarios come first in any case."""
     seeds = [(args.mode, seed) for seed in range(args.seed, args.seed + (args.count or 0))]
     if args.seeds:
         lines = [line.split("#")[0].split() for line in Path(args.seeds).read_text().splitlines()]
         seeds = [(mode, int(seed)) for mode, seed in filter(None, lines)]
     cases = []
+    if not seeds or args.sim_only:
+        for mode in args.modes or MODES:
+            for name, scenario in SCENARIOS.items():
+                variant = scenario[2]
+                if (not variant or mode in VARIANT_MODES.get(variant, ["win98"])) \
+                        and name in (args.scenario or [name]):
+                    cases.append(("%s-%s" % (mode, name), sample_machine(mode, variant), scenario))
     for mode, seed in seeds:
         g = mm.generated_machine(seed, mode)
         name = "cancel" if seed % CANCEL_EVERY == 0 else "ok_yes"
         cases.append(("seed-%d-%s-%s" % (seed, g.mode, name), g, SCENARIOS[name]))
-    if not seeds:
-        for mode in args.modes or MODES:
-            for name, scenario in SCENARIOS.items():
-                if (mode == "win98" or not scenario[2]) and name in (args.scenario or [name]):
-                    cases.append(("%s-%s" % (mode, name), sample_machine(mode, scenario[2]),
-                                  scenario))
-    summary = "%d of %d machines agree" if seeds else "%d of %d scenarios passed"
-    with locked(args.work, WORK_LOCK, waiting="another run of the suite works in %s; waiting "
-                "for it to end" % args.work):
-        return run_all(args, cases, summary)
+    return cases, bool(seeds)
+
+
+def sim_only(args, cases):
+    """Each case through br32unin-sim alone: what it left against what the
+    machine wants, a cancelled run's also against the machine as it was.
+    A run mostly waits for the disk, so a few go at once."""
+    if not os.path.isfile(args.sim):
+        print("cannot run, missing: %s" % args.sim)
+        return 1 if os.environ.get("CI") == "true" else 77
+
+    def one(case, work):
+        name, g, (_, options, _) = case
+        cancel = "--restart" not in options
+        form, problems = run_sim(g, os.path.join(work, name), args.sim, options.split(), cancel)
+        problems += [] if form["exit code"] == 2 else ["exit code %d, wanted 2" % form["exit code"]]
+        shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+        return name, problems + wanted_missed(g, form, cancel)
+    passed = 0
+    with tempfile.TemporaryDirectory(prefix="sim-only-") as work, \
+            concurrent.futures.ThreadPoolExecutor(SIM_ONLY_RUNS) as pool:
+        for name, problems in pool.map(lambda case: one(case, work), cases):
+            passed += not problems
+            print("\n        ".join(["FAIL  " + name] + problems) if problems else "ok    " + name, flush=True)
+    print("%d of %d runs left what their machines want" % (passed, len(cases)))
+    return 0 if passed == len(cases) else 1
 
 
 if __name__ == "__main__":
