@@ -61,14 +61,15 @@ void RemovePortSections(const char *name, const char *value)
     }
 }
 
-// The printer that text names, in place: up to its first comma, without
-// the blanks around it.
-char *PrinterName(char *text)
+// The printer that text names, in place: up to its first stop (a comma
+// for device= and a WIN.INI value; none for the registry's Default, a name
+// alone), without the blanks around it.
+char *PrinterName(char *text, char stop = ',')
 {
     while (*text == ' ' || *text == '\t')
         text++;
     char *end = text;
-    while (*end && *end != ',')
+    while (*end && *end != stop)
         end++;
     while (end > text && (end[-1] == ' ' || end[-1] == '\t'))
         end--;
@@ -81,34 +82,28 @@ char *PrinterName(char *text)
 // Without the memory for one, the list of that name alone.
 const char g_ownName[sizeof DRIVER_NAME + 1] = DRIVER_NAME;
 
+// The list's entry of name, or its end (the empty name) when it has none:
+// ListEntry(list, "") is the end.
+const char *ListEntry(const char *list, const char *name)
+{
+    while (*list && !SameName(list, name))
+        list += lstrlenA(list) + 1;
+    return list;
+}
+
 // Whether name is in the list.
 BOOL Listed(const char *ours, const char *name)
 {
-    for (; *ours; ours += lstrlenA(ours) + 1) {
-        if (SameName(ours, name))
-            return TRUE;
-    }
-    return FALSE;
-}
-
-// Where the list's empty name is.
-const char *ListEnd(const char *list)
-{
-    while (*list)
-        list += lstrlenA(list) + 1;
-    return list;
+    return *ListEntry(ours, name) != 0;
 }
 
 // Adds name to ours once. A full list takes no more: those printers stay.
 void AddName(char *ours, const char *name)
 {
-    if (Listed(ours, name))
-        return;
-    char *end = (char *)ListEnd(ours);
-    if (end + lstrlenA(name) + 2 <= ours + NAME_LIST_SIZE) {
-        // The list's end follows: the block came zeroed.
+    char *end = (char *)ListEntry(ours, name);
+    // The list's end follows a name put there: the block came zeroed.
+    if (!*end && end + lstrlenA(name) + 2 <= ours + NAME_LIST_SIZE)
         lstrcpyA(end, name);
-    }
 }
 
 // Whether the printer name, whose [Devices] or [PrinterPorts] value is
@@ -119,11 +114,11 @@ BOOL IsOurPrinter(const char *ours, const char *name, const char *value)
     return Listed(ours, name) || (CopyText(driver, TEXT_SIZE, value) && SameName(PrinterName(driver), DRIVER_ID));
 }
 
-// Whether a device= or Default text names one of ours.
-BOOL NamesOurs(const char *ours, const char *text)
+// Whether a device= (stop ',') or Default (stop 0) text names one of ours.
+BOOL NamesOurs(const char *ours, const char *text, char stop)
 {
     char name[TEXT_SIZE];
-    return CopyText(name, TEXT_SIZE, text) && Listed(ours, PrinterName(name));
+    return CopyText(name, TEXT_SIZE, text) && Listed(ours, PrinterName(name, stop));
 }
 
 // "name,value" of the printer name in [Devices] into device, when it is a
@@ -203,8 +198,12 @@ void DeletePrinterKeys(const char *first, const char *end)
     for (int i = 0; i < 2; i++) {
         if (RegOpenKeyExA(i ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_CONFIG, PRINTERS_KEY, 0, KEY_ENUMERATE_SUB_KEYS,
                           &list) == ERROR_SUCCESS) {
-            for (const char *name = first; name < end; name += lstrlenA(name) + 1)
-                RegDeleteKeyA(list, name);
+            // A key's name holds no backslash: a WIN.INI name with one
+            // would be a path to another printer's key.
+            for (const char *name = first; name < end; name += lstrlenA(name) + 1) {
+                if (!TextFindChar(name, '\\'))
+                    RegDeleteKeyA(list, name);
+            }
             RegCloseKey(list);
         }
     }
@@ -222,7 +221,7 @@ BOOL ReplaceRegistryDefault(const char *ours, char *device, char *first)
     if (RegOpenKeyExA(HKEY_CURRENT_CONFIG, PRINTERS_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
         return FALSE;
-    if (ReadValueText(key, "Default", value, TEXT_SIZE) == VALUE_TEXT_READ && NamesOurs(ours, value)) {
+    if (ReadValueText(key, "Default", value, TEXT_SIZE) == VALUE_TEXT_READ && NamesOurs(ours, value, 0)) {
         const char *name = PrinterName(device);
         if (!UsablePrinter(ours, name, value))
             name = PrinterName(first);
@@ -250,7 +249,7 @@ void ReplaceDefaultPrinter(const char *ours, const char *names, DWORD listed)
     }
     GetProfileStringA("windows", "device", "", device, TEXT_SIZE);
     BOOL changed = FALSE;
-    if (NamesOurs(ours, device)) {
+    if (NamesOurs(ours, device, ',')) {
         changed = WriteProfileStringA("windows", "device", first[0] ? first : 0);
         // Unchanged, it still names ours, which Default does not take.
         if (changed)
@@ -284,14 +283,14 @@ void RemoveProfileEntries()
     // printer's own name alone.
     char *names = (char *)BlockAlloc(2 * NAME_LIST_SIZE);
     const char *ours = g_ownName;
-    const char *told = ListEnd(ours);
+    const char *told = ListEntry(ours, "");
     DWORD listed = 0;
     if (names) {
         char *list = names + NAME_LIST_SIZE;
         lstrcpyA(list, DRIVER_NAME);
         ListOurPrinters(list, HKEY_LOCAL_MACHINE);
         ListOurPrinters(list, HKEY_CURRENT_CONFIG);
-        told = ListEnd(list);
+        told = ListEntry(list, "");
         ListOurKeys(list, PRINTER_PORTS, names);
         listed = ListOurKeys(list, DEVICES, names);
         ours = list;
@@ -307,7 +306,7 @@ void RemoveProfileEntries()
     // keys of those only WIN.INI tells, and the new Default, reach the disk
     // before WIN.INI does; the keys that tell the others go after it. (The
     // printer's own keys went with the fixed keys.)
-    DeletePrinterKeys(told, ListEnd(ours));
+    DeletePrinterKeys(told, ListEntry(ours, ""));
     WriteProfileStringA(0, 0, 0);
     DeletePrinterKeys(ours + sizeof DRIVER_NAME, told);
     BlockFree(names);

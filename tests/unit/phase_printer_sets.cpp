@@ -8,7 +8,8 @@
 //     [PrinterPorts], no section for the three fixed ports or its network
 //     port, no key among the machine's or the current configuration's
 //     printers; every other printer's key, section and printers' key stays;
-//   - device= and Default do not name ours (a name, blanks trimmed);
+//   - device= (up to its first comma) and Default (a name, commas and all)
+//     do not name ours, blanks trimmed;
 //   - where device= named ours: the first printer of [Devices] that can be
 //     used (not ours, a value, "name,value" within 259 characters, no comma
 //     in its name), or no device= when none can;
@@ -82,8 +83,8 @@ std::string Trim(const std::string &text)
     return SimTrim(text, " \t");
 }
 
-// The name a device= or Default text gives, or the driver a value gives:
-// before its first comma, trimmed.
+// The name a device= text gives, or the driver a value gives: before its
+// first comma, trimmed.
 std::string NameOf(const std::string &text)
 {
     return Trim(text.substr(0, text.find(',')));
@@ -160,24 +161,24 @@ PrinterSet Draw(unsigned seed)
         if (pick(4) == 0 && !seen)
             set.sections.push_back(section);
     }
-    auto text = [&]() -> std::string {
+    // device=: name,driver,port; the registry's Default (bare): a name alone.
+    auto text = [&](bool bare) -> std::string {
         std::string blank = pick(4) ? "" : " ";
         switch (pick(6)) {
         case 0: return NONE;
         case 1: return "";
-        case 2: return "Sparita,X,LPT3:";
+        case 2: return bare ? "Sparita" : "Sparita,X,LPT3:";
         case 3:
             if (!set.devices.empty()) {
                 const auto &printer = set.devices[pick((int)set.devices.size())];
-                return blank + printer.first + blank + "," + printer.second;
+                return blank + printer.first + blank + (bare ? "" : "," + printer.second);
             }
             return NONE;
-        default: return blank + Letters(rng, DRIVER) + blank + (pick(3) ? ",BR32jp,LPT1:" : "");
+        default: return blank + Letters(rng, DRIVER) + blank + (pick(3) && !bare ? ",BR32jp,LPT1:" : "");
         }
     };
-    set.device = text();
-    std::string other = text();
-    set.regDefault = other == NONE ? NONE : NameOf(other) == "" ? other : other.substr(0, other.find(','));
+    set.device = text(false);
+    set.regDefault = text(true);
     return set;
 }
 
@@ -235,11 +236,13 @@ Expected Oracle(const PrinterSet &set, const std::set<std::string> &ours)
     for (const auto &key : keys)
         if (first == NONE && usable(key.first))
             first = key.first + "," + key.second;
-    auto oursNamed = [&](const std::string &text) { return ours.count(SimFold(NameOf(text))) > 0; };
+    // device= names the printer before its first comma; Default is a name,
+    // commas and all.
+    auto oursNamed = [&](const std::string &name) { return ours.count(SimFold(Trim(name))) > 0; };
     // device= as the profile reads it: without the blanks around it.
     std::string deviceBefore = set.device == NONE ? NONE : Trim(set.device);
     Expected want{deviceBefore, set.regDefault, false};
-    if (set.device != NONE && oursNamed(set.device))
+    if (set.device != NONE && oursNamed(NameOf(set.device)))
         want.device = first;
     if (set.regDefault != NONE && oursNamed(set.regDefault)) {
         std::string named = want.device == NONE ? "" : NameOf(want.device);
