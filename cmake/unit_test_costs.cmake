@@ -3,7 +3,7 @@
 # that on a fresh build, with no timings kept yet, they start first.
 foreach(test ${unit_tests_TESTS})
   if(test MATCHES "^ProfileEntries\\.GeneratedPrinterSets")
-    set_tests_properties(${test} PROPERTIES COST 100)
+    set_tests_properties(${test} PROPERTIES COST 70)
   elseif(test MATCHES "^(FaultSweep|CrashSequences)\\.")
     set_tests_properties(${test} PROPERTIES COST 60)
   elseif(test MATCHES "^HostileMachines\\.")
