@@ -40,6 +40,8 @@ if(BR_TEST_SOURCES)
   target_link_libraries(unit_tests PRIVATE br_program GTest::gtest GTest::gtest_main)
   target_compile_definitions(unit_tests PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+  # The long sweeps get their cost, so that they start first.
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_SOURCE_DIR}/cmake/unit_test_costs.cmake)
 endif()
 
 # The generated resources held against what they are made from, the simulated
@@ -70,14 +72,17 @@ if(benchmark_FOUND AND BR_BENCH_SOURCES)
   target_compile_definitions(br_bench PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
 
-# Fuzz targets (fuzz/fuzz_*.cpp). With BR_FUZZ (the fuzz preset, clang) they
-# are libFuzzer programs, built by the target "fuzzers" and run by fuzz/run;
-# in every other host build each replays its corpus folder as a test, so
-# that the seeds and every input that once made it fail run under ctest
-# (and under the sanitizers of the asan preset). fuzz_word_reader brings its
-# own file layer in memory and takes only crt.cpp of the program; the others
-# make their machine with the unit tests' MachineBuilder.
+# Fuzz targets (fuzz/fuzz_*.cpp). With BR_FUZZ (the san preset, clang) they
+# are libFuzzer programs, and ctest replays each one's seeds and every input
+# that once made it fail (fuzz_corpus.*), then fuzzes it for BR_FUZZ_SECONDS
+# from those seeds (fuzz_run.*; 0: not at all; fuzz/run for a longer run).
+# In every other host build each is linked with a replay of its corpus
+# folder instead, so that the seeds run under ctest there too.
+# fuzz_word_reader brings its own file layer in memory and takes only
+# crt.cpp of the program; the others make their machine with the unit
+# tests' MachineBuilder.
 file(GLOB BR_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+set(BR_FUZZ_SECONDS 15 CACHE STRING "Seconds of fuzzing per target under ctest (BR_FUZZ builds)")
 if(BR_FUZZ)
   add_custom_target(fuzzers)
 endif()
@@ -92,12 +97,23 @@ foreach(source ${BR_FUZZ_SOURCES})
     target_link_libraries(${name} PRIVATE br_program)
     target_compile_definitions(${name} PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
+  set(seeds ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
   if(BR_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     add_dependencies(fuzzers ${name})
+    add_test(NAME fuzz_corpus.${name} COMMAND ${name} -runs=0 ${seeds})
+    if(BR_FUZZ_SECONDS GREATER 0)
+      # New inputs go to the build folder, never into the repository.
+      file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz/corpus/${name} ${CMAKE_BINARY_DIR}/fuzz/artifacts)
+      add_test(NAME fuzz_run.${name}
+               COMMAND ${name} ${CMAKE_BINARY_DIR}/fuzz/corpus/${name} ${seeds}
+                       -max_total_time=${BR_FUZZ_SECONDS} -print_final_stats=1
+                       -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz/artifacts/${name}-)
+      set_tests_properties(fuzz_run.${name} PROPERTIES COST ${BR_FUZZ_SECONDS})
+    endif()
   else()
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
-    add_test(NAME fuzz_corpus.${name} COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    add_test(NAME fuzz_corpus.${name} COMMAND ${name} ${seeds})
   endif()
 endforeach()
 
@@ -107,7 +123,7 @@ if(TARGET br32unin-sim AND Python3_FOUND)
   add_test(NAME exe_two_builds
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/exe/two_builds.py
                    --sim $<TARGET_FILE:br32unin-sim> --exe ${CMAKE_SOURCE_DIR}/build/win32/BR32UNIN.EXE)
-  set_tests_properties(exe_two_builds PROPERTIES SKIP_RETURN_CODE 77)
+  set_tests_properties(exe_two_builds PROPERTIES SKIP_RETURN_CODE 77 COST 20)
 endif()
 
 # ./run and br32unin-sim as a user meets them: interrupts, the summary,
@@ -115,6 +131,7 @@ endif()
 if(TARGET br32unin-sim AND Python3_FOUND)
   add_test(NAME runner_cases
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/run_cases.py --sim $<TARGET_FILE:br32unin-sim>)
+  set_tests_properties(runner_cases PROPERTIES COST 20)
 endif()
 
 # BR32UNIN.EXE end to end under Wine, one test per Windows version mode, each
@@ -134,6 +151,12 @@ if(TARGET br32unin-sim)
       ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/${mode};WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
       SKIP_RETURN_CODE 77 TIMEOUT 900)
   endforeach()
+  # Two lanes, each one Wine test at a time: Wine mostly waits, so two run
+  # beside the tests that compute, but its start-up computes too. They
+  # start before every other test, the longest of each lane first (COST).
+  set_tests_properties(wine_win98 PROPERTIES RESOURCE_LOCK wine_lane_a COST 1060)
+  set_tests_properties(wine_win95 PROPERTIES RESOURCE_LOCK wine_lane_a COST 1020)
+  set_tests_properties(wine_winxp PROPERTIES RESOURCE_LOCK wine_lane_b COST 1020)
 
   # The same on generated machines: the seeds of tests/wine/differential_seeds.txt,
   # every seed that once disagreed among them.
@@ -143,7 +166,7 @@ if(TARGET br32unin-sim)
                    --sim $<TARGET_FILE:br32unin-sim>)
   set_tests_properties(wine_differential PROPERTIES
     ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/differential;WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
-    SKIP_RETURN_CODE 77 TIMEOUT 600)
+    SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK wine_lane_b COST 1050)
 
   # The scenarios' machines and those seeds through br32unin-sim alone, no
   # Wine: each finished run against what the generator marked it must leave.

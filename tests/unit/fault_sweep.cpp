@@ -251,54 +251,58 @@ struct Sweep {
     }
 };
 
-TEST(FaultSweep, EveryCallFailedInTurnRemovesNoMore)
+// One machine's sweep; each is a test of its own, so that they run beside
+// each other.
+void SweepEveryCall(const char *name, const char *sample, void (*make)(Machine &))
 {
-    int totalRuns = 0, totalCalls = 0, totalCovered = 0;
-    const struct {
-        const char *name, *sample;
-        void (*make)(Machine &);
-    } sweeps[] = {{"win98", "win98", nullptr}, {"win95", "win95", nullptr},
-                  {"win98, in use and rewritten", "win98", BusyAndRewritten}};
-    for (const auto &each : sweeps) {
-        const char *name = each.name;
-        Sweep sweep(each.sample, each.make ? each.make : std::function<void(Machine &)>());
-        ASSERT_FALSE(sweep.plain.items.empty()) << name;
-        ASSERT_EQ(-1, MissingPhase(sweep.plain.calls)) << name;
-        std::map<std::string, int> seen;
-        int covered = 0;
-        for (size_t k = 0; k < sweep.plain.calls.size(); k++) {
-            const SimCall &call = sweep.plain.calls[k];
-            int occurrence = ++seen[call.name];
-            bool failed = false;
-            for (const auto &[service, error] : g_faults) {
-                if (call.name != service)
-                    continue;
-                failed = true;
-                sweep.Run(service, occurrence, error, "call " + std::to_string(k + 1) + " " +
-                          SimFormatCalls({call}).substr(0, 200) + "   failing as #" +
-                          std::to_string(occurrence) + " with error " + std::to_string(error), k);
-            }
-            covered += failed;
-            ASSERT_TRUE(failed || g_neverFail.count(call.name)) << "a service the sweep has no failure for: " << call.name;
+    Sweep sweep(sample, make ? make : std::function<void(Machine &)>());
+    ASSERT_FALSE(sweep.plain.items.empty()) << name;
+    ASSERT_EQ(-1, MissingPhase(sweep.plain.calls)) << name;
+    std::map<std::string, int> seen;
+    int covered = 0;
+    for (size_t k = 0; k < sweep.plain.calls.size(); k++) {
+        const SimCall &call = sweep.plain.calls[k];
+        int occurrence = ++seen[call.name];
+        bool failed = false;
+        for (const auto &[service, error] : g_faults) {
+            if (call.name != service)
+                continue;
+            failed = true;
+            sweep.Run(service, occurrence, error, "call " + std::to_string(k + 1) + " " +
+                      SimFormatCalls({call}).substr(0, 200) + "   failing as #" +
+                      std::to_string(occurrence) + " with error " + std::to_string(error), k);
         }
-        for (const auto &[service, count] : seen)  // and each service down for the whole run
-            for (const auto &[faulted, error] : g_faults)
-                if (service == faulted && (service != "RegQueryValueExA" || error == ERROR_FILE_NOT_FOUND))
-                    sweep.Run(service, 0, error, service + " failing at every call", 0);
-        EXPECT_EQ(0, sweep.failures) << sweep.firstFailures;
-        if (!each.make)
-            EXPECT_TRUE(ReadFolder(sweep.pristine.dir()) == ReadFolder(std::string(BR_SOURCE_DIR "/machines/") + name))
-                << name << ": a run wrote through a linked file";
-        else
-            EXPECT_EQ("", sweep.plainProblem) << "the fault-free run";
-        std::printf("fault sweep, %s: %zu calls, %d failed in turn (the rest are string services "
-                    "and PlatformFree), %d runs\n",
-                    name, sweep.plain.calls.size(), covered, sweep.runs);
-        totalRuns += sweep.runs;
-        totalCalls += (int)sweep.plain.calls.size();
-        totalCovered += covered;
+        covered += failed;
+        ASSERT_TRUE(failed || g_neverFail.count(call.name)) << "a service the sweep has no failure for: " << call.name;
     }
-    std::printf("fault sweep: %d runs, %d of %d calls failed in turn\n", totalRuns, totalCovered, totalCalls);
+    for (const auto &[service, count] : seen)  // and each service down for the whole run
+        for (const auto &[faulted, error] : g_faults)
+            if (service == faulted && (service != "RegQueryValueExA" || error == ERROR_FILE_NOT_FOUND))
+                sweep.Run(service, 0, error, service + " failing at every call", 0);
+    EXPECT_EQ(0, sweep.failures) << sweep.firstFailures;
+    if (!make)
+        EXPECT_TRUE(ReadFolder(sweep.pristine.dir()) == ReadFolder(std::string(BR_SOURCE_DIR "/machines/") + name))
+            << name << ": a run wrote through a linked file";
+    else
+        EXPECT_EQ("", sweep.plainProblem) << "the fault-free run";
+    std::printf("fault sweep, %s: %zu calls, %d failed in turn (the rest are string services "
+                "and PlatformFree), %d runs\n",
+                name, sweep.plain.calls.size(), covered, sweep.runs);
+}
+
+TEST(FaultSweep, EveryCallFailedInTurnRemovesNoMoreOnWin98)
+{
+    SweepEveryCall("win98", "win98", nullptr);
+}
+
+TEST(FaultSweep, EveryCallFailedInTurnRemovesNoMoreOnWin95)
+{
+    SweepEveryCall("win95", "win95", nullptr);
+}
+
+TEST(FaultSweep, EveryCallFailedInTurnRemovesNoMoreInUseAndRewritten)
+{
+    SweepEveryCall("win98, in use and rewritten", "win98", BusyAndRewritten);
 }
 
 }  // namespace

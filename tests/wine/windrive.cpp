@@ -14,7 +14,9 @@
 //   closebox CAPTION TIMEOUT     prints "x y", a screen point that the
 //                                dialog itself calls HTCLOSE
 //   dump CAPTION TIMEOUT         one line per window, the dialog first:
-//                                id, class, extended style, text in hex
+//                                id, class, extended style, text in hex;
+//                                then "gone" when the dialog was no longer
+//                                shown at the end (it closed while read)
 //   watchbar CAPTION ID TIMEOUT  each new position of the progress bar
 //                                while it exists, polled every millisecond
 //   hold PATH CAPTION TIMEOUT    opens PATH without sharing, prints "held",
@@ -277,6 +279,10 @@ int main(int argc, char **argv)
     else if (strcmp(command, "dump") == 0) {
         PrintLine(hwnd, 0);
         EnumChildWindows(hwnd, PrintLine, 0);
+        // EndDialog hides the dialog before it goes: a dump that outlived
+        // it may have read its controls half destroyed.
+        if (!IsWindow(hwnd) || !IsWindowVisible(hwnd))
+            Say("gone");
     } else
         return 1;  // an unknown command, or no close box found
     return 0;

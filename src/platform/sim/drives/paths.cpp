@@ -297,6 +297,10 @@ bool FindEntry(const std::string &hostDir, const std::string &name, SimDirEntry 
             return true;
         }
     }
+    // Every alias has a tilde (LONGNA~1.TXT): a name without one is no
+    // alias, and the folder need not be listed for it.
+    if (name.find('~') == std::string::npos)
+        return false;
     for (const SimDirEntry &entry : SimListDir(hostDir)) {
         if (!entry.shortName.empty() && SimSameText(entry.shortName, name)) {
             *found = entry;

@@ -369,8 +369,9 @@ DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
             lpReturnedString[0] = 0;
     } else if (lpReturnedString && nSize) {
         Cached *slot = Load(SimProfilePath(), &error);
-        result = ReadString(slot ? LinesOf(*slot) : std::vector<Line>(), lpAppName, lpKeyName, lpDefault, lpReturnedString,
-                            nSize);
+        // Both sides lvalues: a temporary on one side would copy the lines.
+        static const std::vector<Line> none;
+        result = ReadString(slot ? LinesOf(*slot) : none, lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize);
         // A list keeps its inner NULs in the record.
         returned.assign(lpReturnedString, result);
     }
