@@ -167,7 +167,7 @@ inline RunResult RunOn(const std::string &dir, const std::function<void()> &prep
     SimWriteOutProfiles();  // the run is over
     SimSnapshot after = SimTakeSnapshot();
     SimChanges changes = SimCompareSnapshots(before ? *before : taken, after);
-    result = {Flatten(changes), SimFormatChanges(changes), SimCalls(), SimOpenHandles(),
+    result = {Flatten(changes), SimFormatChanges(changes), SimTakeCalls(), SimOpenHandles(),
               DefaultPrinterProblem(before ? *before : taken, after)};
     SimUnloadMachine();
     return result;

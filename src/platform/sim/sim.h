@@ -44,6 +44,7 @@ struct SimCall {
 };
 
 const std::vector<SimCall> &SimCalls();
+std::vector<SimCall> SimTakeCalls();  // the record, moved out: a long sweep's runs need no copy
 void SimClearCalls();
 
 // The calls named name, in order.

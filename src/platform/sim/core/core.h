@@ -79,7 +79,7 @@ bool SimWriteHostFile(const std::string &hostPath, const std::string &bytes);
 bool SimFault(const char *name, long *error);
 
 // Every service ends with SimRecord, with its arguments as text.
-void SimRecord(const char *name, const std::vector<std::string> &args, long result);
+void SimRecord(const char *name, std::vector<std::string> args, long result);
 
 // Argument text helpers for SimRecord: a string or "NULL"; a predefined key
 // by name, any other handle as "hkey#N"; a number in decimal.

@@ -7,6 +7,7 @@
 // in a run, so an entry is one small vector and nothing else.
 #include <cstdio>
 #include <map>
+#include <string_view>
 #include <unistd.h>
 
 #include "core/core.h"
@@ -21,7 +22,7 @@ struct Fault {
 };
 
 std::vector<SimCall> g_calls;
-std::map<std::string, int> g_callCounts;
+std::map<std::string, int, std::less<>> g_callCounts;  // found by a name's bytes, no copy
 std::vector<Fault> g_faults;
 long g_lastError = 0;
 int g_restarts = 0;
@@ -56,7 +57,11 @@ std::string Printable(const std::string &text)
 
 bool SimFault(const char *name, long *error)
 {
-    ++g_callCounts[name];
+    auto counted = g_callCounts.find(std::string_view(name));
+    if (counted != g_callCounts.end())
+        counted->second++;
+    else
+        g_callCounts.emplace(name, 1);
     for (const Fault &fault : g_faults) {
         // "A|B": the calls of A and B counted together.
         int occurrence = 0;
@@ -64,7 +69,7 @@ bool SimFault(const char *name, long *error)
         for (size_t start = 0; start <= fault.name.size();) {
             size_t end = fault.name.find('|', start);
             end = end == std::string::npos ? fault.name.size() : end;
-            std::string each = fault.name.substr(start, end - start);
+            std::string_view each = std::string_view(fault.name).substr(start, end - start);
             named = named || each == name;
             auto count = g_callCounts.find(each);
             occurrence += count == g_callCounts.end() ? 0 : count->second;
@@ -78,11 +83,11 @@ bool SimFault(const char *name, long *error)
     return false;
 }
 
-void SimRecord(const char *name, const std::vector<std::string> &args, long result)
+void SimRecord(const char *name, std::vector<std::string> args, long result)
 {
     if (!SimMachine().loaded)
         return;
-    g_calls.push_back(SimCall{name, args, result});
+    g_calls.push_back(SimCall{name, std::move(args), result});
     if (g_observer)
         g_observer(g_calls.back());
     if (g_action && (long)g_calls.size() == g_actionAt) {
@@ -169,6 +174,11 @@ DWORD WINAPI GetLastError(void)
 const std::vector<SimCall> &SimCalls()
 {
     return g_calls;
+}
+
+std::vector<SimCall> SimTakeCalls()
+{
+    return std::move(g_calls);
 }
 
 void SimClearCalls()

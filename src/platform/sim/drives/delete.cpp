@@ -36,6 +36,7 @@ long DeleteOneFile(const char *name)
         return ERROR_ACCESS_DENIED;
     if (SimIsReadOnly(path) || unlink(path.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;
+    SimFolderChanged(path.host);
     // A file open elsewhere goes all the same: its holder's handle no
     // longer names anything on the drive.
     SimMachine().busy.erase(path.key);
@@ -56,6 +57,7 @@ long RemoveOneDirectory(const char *name)
         return ERROR_ACCESS_DENIED;
     if (rmdir(path.host.c_str()) != 0)
         return ERROR_ACCESS_DENIED;  // not empty, on the host's word
+    SimFolderChanged(path.host);
     return ERROR_SUCCESS;
 }
 

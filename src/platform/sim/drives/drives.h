@@ -56,6 +56,9 @@ bool SimIsDeviceName(const std::string &name);
 
 // Forgets the folder listings kept to resolve paths quickly.
 void SimForgetListings();
+// Forgets the listing of the folder that holds hostPath: called by every
+// service that adds, removes or renames an entry of a folder.
+void SimFolderChanged(const std::string &hostPath);
 
 // Wildcard match as Windows 9x does it, case-insensitively.
 bool SimMatchPattern(const std::string &pattern, const std::string &name);

@@ -74,6 +74,7 @@ long OpenFile(const char *name, FileIoMode mode, FILEIO **opened)
     } else {
         // Never over whatever a refused name (a link) left on the host.
         fd = open(path.host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+        SimFolderChanged(path.host);
     }
     if (fd < 0)
         return ERROR_ACCESS_DENIED;

@@ -224,10 +224,11 @@ std::string JoinCanonical(char drive, const std::vector<std::string> &parts)
 // The host names of a folder that a name could open (equal to it but for
 // case), by folded name. A folder of thousands of files takes milliseconds
 // to list, and every path is resolved afresh, so a listing is kept while
-// the folder's modification time says it cannot have changed: only for a
-// folder left alone for longer than its timestamps' granularity (on a
-// coarse clock), so that a change made since the listing must have moved
-// the time on.
+// nothing can have changed the folder: the machine forgets a folder's
+// listing whenever it adds, removes or renames an entry in it
+// (SimFolderChanged), and all of them when it is loaded or unloaded; a
+// change from outside, made while the machine is loaded, must move the
+// folder's modification time on.
 struct Listing {
     struct timespec mtime;
     std::map<std::string, std::vector<std::string>> names;  // folded -> host names
@@ -240,50 +241,27 @@ bool SameTime(const struct timespec &a, const struct timespec &b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// True when the folder was last changed long enough ago: 50 ms on a file
-// system with fine timestamps, 3 s where they are whole seconds.
-bool Settled(const struct timespec &mtime)
-{
-    struct timespec now;
-    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0)
-        return false;
-    long long age = (long long)(now.tv_sec - mtime.tv_sec) * 1000000000LL + (now.tv_nsec - mtime.tv_nsec);
-    return age > (mtime.tv_nsec == 0 ? 3000000000LL : 50000000LL);
-}
-
 // The host names of hostDir equal to name but for case, in byte order.
 std::vector<std::string> CaseVariants(const std::string &hostDir, const std::string &name)
 {
     struct stat st;
-    bool keep = stat(hostDir.c_str(), &st) == 0 && Settled(st.st_mtim);
-    if (keep) {
-        auto found = g_listings.find(hostDir);
-        if (found != g_listings.end() && SameTime(found->second.mtime, st.st_mtim)) {
-            auto names = found->second.names.find(SimFold(name));
-            return names == found->second.names.end() ? std::vector<std::string>() : names->second;
-        }
-    }
-    std::vector<std::string> variants;
-    Listing listing;
-    if (DIR *dir = opendir(hostDir.c_str())) {
-        while (struct dirent *entry = readdir(dir)) {
-            if (keep)
+    if (stat(hostDir.c_str(), &st) != 0)
+        return {};
+    auto found = g_listings.find(hostDir);
+    if (found == g_listings.end() || !SameTime(found->second.mtime, st.st_mtim)) {
+        Listing listing;
+        if (DIR *dir = opendir(hostDir.c_str())) {
+            while (struct dirent *entry = readdir(dir))
                 listing.names[SimFold(entry->d_name)].push_back(entry->d_name);
-            else if (std::strlen(entry->d_name) == name.size() && SimSameText(entry->d_name, name))
-                variants.push_back(entry->d_name);
+            closedir(dir);
         }
-        closedir(dir);
+        for (auto &names : listing.names)
+            std::sort(names.second.begin(), names.second.end());
+        listing.mtime = st.st_mtim;
+        found = g_listings.insert_or_assign(hostDir, std::move(listing)).first;
     }
-    if (!keep) {
-        std::sort(variants.begin(), variants.end());
-        return variants;
-    }
-    for (auto &names : listing.names)
-        std::sort(names.second.begin(), names.second.end());
-    listing.mtime = st.st_mtim;
-    Listing &kept = g_listings[hostDir] = listing;
-    auto names = kept.names.find(SimFold(name));
-    return names == kept.names.end() ? std::vector<std::string>() : names->second;
+    auto names = found->second.names.find(SimFold(name));
+    return names == found->second.names.end() ? std::vector<std::string>() : names->second;
 }
 
 // The entry of hostDir that a name opens: its long name, else its alias.
@@ -315,6 +293,11 @@ bool FindEntry(const std::string &hostDir, const std::string &name, SimDirEntry 
 void SimForgetListings()
 {
     g_listings.clear();
+}
+
+void SimFolderChanged(const std::string &hostPath)
+{
+    g_listings.erase(hostPath.substr(0, hostPath.find_last_of('/')));
 }
 
 bool SimIsDeviceName(const std::string &name)

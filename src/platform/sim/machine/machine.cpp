@@ -255,6 +255,7 @@ bool SimLoadMachine(const std::string &dir, std::string *error)
     }
     SimMachine() = settings;
     SimMachine().loaded = true;
+    SimForgetListings();  // the folders may have changed while no machine was loaded
     SimResetRecord();
     if (settings.stopAfterCall > 0)
         SimAfterCall(settings.stopAfterCall, SimStopProcess);

@@ -30,6 +30,7 @@ bool ExistingFile(const std::string &path, SimPath *out)
 
 bool DeleteFile(const SimPath &file)
 {
+    SimFolderChanged(file.host);
     return !SimIsReadOnly(file) && unlink(file.host.c_str()) == 0;
 }
 
@@ -53,6 +54,8 @@ void Move(const std::string &dest, const std::string &src, std::vector<std::stri
         if (possible)
             done->push_back("deleted " + to.canonical);
     }
+    SimFolderChanged(from.host);
+    SimFolderChanged(to.host);
     if (possible && std::rename(from.host.c_str(), to.host.c_str()) == 0)
         done->push_back("moved " + from.canonical + " to " + to.canonical);
     else
@@ -98,6 +101,7 @@ std::vector<std::string> SimNextStart()
 
     // An earlier WININIT.BAK, in whatever case, is replaced.
     SimPath bak;
+    SimFolderChanged(ini.host);
     if (SimResolve("WININIT.BAK", &bak) == ERROR_SUCCESS && std::rename(ini.host.c_str(), bak.host.c_str()) == 0)
         done.push_back("renamed " + ini.canonical + " to " + bak.canonical);
     else

@@ -145,8 +145,10 @@ void WriteOut(Cached &slot)
 {
     SimPath path;
     if (slot.dirty && SimResolve(slot.file.c_str(), &path) == ERROR_SUCCESS &&
-        !(path.exists && (path.isDir || SimIsBusy(path) || SimIsReadOnly(path))))
+        !(path.exists && (path.isDir || SimIsBusy(path) || SimIsReadOnly(path)))) {
         SimWriteHostFile(path.host, slot.text);
+        SimFolderChanged(path.host);
+    }
     slot = Cached();
 }
 
