@@ -114,8 +114,8 @@ public:
     std::string Read(const std::string &path) const { return ReadHost(Host(path)); }
     static std::string ReadHost(const std::string &host)
     {
-        std::ifstream in(host, std::ios::binary);
-        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+        std::string bytes;
+        return SimReadHostFile(host, &bytes) ? bytes : "<missing>";
     }
     const std::string &dir() const { return dir_; }
 

@@ -1,8 +1,9 @@
 // The text helpers of the whole machine: the one case folding that every
 // case-insensitive comparison uses, trimming, and host files read and written whole.
+#include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/core.h"
 
@@ -34,17 +35,28 @@ bool SimSameText(const std::string &a, const std::string &b)
     return true;
 }
 
+// Read with plain system calls: snapshots and the sweeps read every file
+// of a machine after every run.
 bool SimReadHostFile(const std::string &hostPath, std::string *bytes)
 {
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in)
+    int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return false;
-    *bytes = text.str();
-    return true;
+    struct stat st;
+    std::string text;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && st.st_size > 0)
+        text.reserve((size_t)st.st_size);
+    char block[65536];
+    for (ssize_t got; ok && (got = read(fd, block, sizeof block)) != 0;) {
+        ok = got > 0;
+        if (ok)
+            text.append(block, (size_t)got);
+    }
+    close(fd);
+    if (ok)
+        *bytes = std::move(text);
+    return ok;
 }
 
 // Written beside the file and renamed over it, with the file's permissions:
