@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string systemDir = NoNul(input.Counted());
     std::string old = input.Rest();
 
-    std::remove(machine.Host("C:\\WINDOWS\\wininit.ini").c_str());
+    machine.Remove("C:\\WINDOWS\\wininit.ini");
     if (exists)
         machine.File("C:\\WINDOWS\\wininit.ini", old);
     UninstallRun run = {};

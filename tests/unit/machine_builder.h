@@ -10,8 +10,9 @@
 // Windows paths are stored under drives/<letter>/ exactly as spelt, so a
 // test chooses the letter case. Ini() and Registry() write their file anew
 // (Registry() adds the "REGEDIT4" line when it is missing); Set(), Key() and
-// Append() add to what is there. The destructor unloads the machine and
-// deletes the folder.
+// Append() add to what is there. A file or folder made or removed while the
+// machine is loaded is seen at once: the machine forgets its folder listings.
+// The destructor unloads the machine and deletes the folder.
 #ifndef TESTS_UNIT_MACHINE_BUILDER_H
 #define TESTS_UNIT_MACHINE_BUILDER_H
 
@@ -25,7 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "core/core.h"  // SimLastError: what a failed Boolean call left
+#include "core/core.h"      // SimLastError: what a failed Boolean call left
+#include "drives/drives.h"  // SimForgetListings
 #include "sim.h"
 
 class MachineBuilder {
@@ -76,6 +78,13 @@ public:
     MachineBuilder &Dir(const std::string &path)
     {
         std::filesystem::create_directories(Host(path));
+        SimForgetListings();
+        return *this;
+    }
+    MachineBuilder &Remove(const std::string &path)
+    {
+        std::remove(Host(path).c_str());
+        SimForgetListings();
         return *this;
     }
     // Adds text to the end of a file of the folder (a path under it).
@@ -123,6 +132,7 @@ private:
     MachineBuilder &Write(const std::string &host, const std::string &bytes)
     {
         std::ofstream(host, std::ios::binary | std::ios::trunc) << bytes;
+        SimForgetListings();
         return *this;
     }
     std::string dir_;

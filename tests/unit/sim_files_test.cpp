@@ -4,7 +4,9 @@
 // (tests/wine/differential.py holds searches, case and path rules to Wine.)
 #include <array>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 #include "machine/snapshot.h"
@@ -215,6 +217,34 @@ TEST(SimNextStart, WorksThroughEveryRenameSectionAndKeepsInsideTheMachine)
         EXPECT_FALSE(std::filesystem::exists(m.dir() + "/outside/g"));
         EXPECT_EQ(0u, SimCalls().size()) << "the start is the machine's, not the program's";
     }
+}
+
+// The machine keeps folder listings while it is loaded, and a folder's time
+// moves only with the clock's tick (whole ticks of some milliseconds on
+// most file systems, before Linux 6.13): a change within the tick of the
+// folder's last one is seen all the same. Here the tick is held still by
+// putting the folder's time back: from outside, a file the test writes
+// while the machine is loaded; inside, the rename of WININIT.INI that ends
+// a next start.
+TEST(SimFiles, AChangeWithinOneClockTickIsSeen)
+{
+    const std::string D = "C:\\WINDOWS\\D", W = "C:\\WINDOWS";
+    MachineBuilder m;
+    m.Dir(D).File(W + "\\WININIT.INI", "[rename]\r\n");
+    ASSERT_TRUE(m.Load());
+    auto heldStill = [&](const std::string &folder, const std::function<void()> &change) {
+        struct stat before;
+        ASSERT_EQ(0, stat(m.Host(folder).c_str(), &before));
+        change();
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, m.Host(folder).c_str(), times, 0));
+    };
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((D + "\\A.TXT").c_str()));
+    heldStill(D, [&] { m.File(D + "\\A.TXT", "a"); });
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA((D + "\\A.TXT").c_str())) << "written from outside";
+    heldStill(W, [] { ASSERT_EQ(1u, SimNextStart().size()); });
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA((W + "\\WININIT.BAK").c_str())) << "the start's rename";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((W + "\\WININIT.INI").c_str()));
 }
 
 }  // namespace

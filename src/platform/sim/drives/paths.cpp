@@ -226,9 +226,11 @@ std::string JoinCanonical(char drive, const std::vector<std::string> &parts)
 // to list, and every path is resolved afresh, so a listing is kept while
 // nothing can have changed the folder: the machine forgets a folder's
 // listing whenever it adds, removes or renames an entry in it
-// (SimFolderChanged), and all of them when it is loaded or unloaded; a
-// change from outside, made while the machine is loaded, must move the
-// folder's modification time on.
+// (SimFolderChanged), and all of them when it is loaded or unloaded. The
+// folder's modification time is compared too, but it moves on only with
+// the clock's tick (whole ticks of milliseconds on most file systems before
+// Linux 6.13): a writer from outside while the machine is loaded (the
+// tests' MachineBuilder) calls SimForgetListings.
 struct Listing {
     struct timespec mtime;
     std::map<std::string, std::vector<std::string>> names;  // folded -> host names

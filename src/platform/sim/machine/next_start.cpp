@@ -30,8 +30,10 @@ bool ExistingFile(const std::string &path, SimPath *out)
 
 bool DeleteFile(const SimPath &file)
 {
+    if (SimIsReadOnly(file) || unlink(file.host.c_str()) != 0)
+        return false;
     SimFolderChanged(file.host);
-    return !SimIsReadOnly(file) && unlink(file.host.c_str()) == 0;
+    return true;
 }
 
 // NUL=path
@@ -54,12 +56,13 @@ void Move(const std::string &dest, const std::string &src, std::vector<std::stri
         if (possible)
             done->push_back("deleted " + to.canonical);
     }
-    SimFolderChanged(from.host);
-    SimFolderChanged(to.host);
-    if (possible && std::rename(from.host.c_str(), to.host.c_str()) == 0)
+    if (possible && std::rename(from.host.c_str(), to.host.c_str()) == 0) {
+        SimFolderChanged(from.host);
+        SimFolderChanged(to.host);
         done->push_back("moved " + from.canonical + " to " + to.canonical);
-    else
+    } else {
         done->push_back("passed over " + dest + "=" + src);
+    }
 }
 
 }  // namespace
@@ -99,12 +102,14 @@ std::vector<std::string> SimNextStart()
             Move(dest, src, &done);
     }
 
-    // An earlier WININIT.BAK, in whatever case, is replaced.
+    // An earlier WININIT.BAK, in whatever case, is replaced. Finding it
+    // lists the folder again, so the listing is forgotten after the rename.
     SimPath bak;
-    SimFolderChanged(ini.host);
-    if (SimResolve("WININIT.BAK", &bak) == ERROR_SUCCESS && std::rename(ini.host.c_str(), bak.host.c_str()) == 0)
+    if (SimResolve("WININIT.BAK", &bak) == ERROR_SUCCESS && std::rename(ini.host.c_str(), bak.host.c_str()) == 0) {
+        SimFolderChanged(ini.host);
         done.push_back("renamed " + ini.canonical + " to " + bak.canonical);
-    else
+    } else {
         done.push_back("kept " + ini.canonical + ": WININIT.BAK cannot be replaced");
+    }
     return done;
 }
