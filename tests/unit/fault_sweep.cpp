@@ -310,12 +310,16 @@ namespace {
 // A power cut: the run ends where it is thrown, the files as the calls left
 // them; unloading the machine then loses what a dead process loses (the
 // profile copies, the open handles, the registry in memory). Thrown from
-// the call record, it unwinds through the engine, which holds nothing that
-// a destructor would write out; a child process per cut costs an
-// instrumented build far more.
+// the call record, it unwinds through the engine, where a destructor could
+// still write what no dead process writes: the machine folder, read at the
+// cut, must be the same once the run has unwound. A child process per cut
+// costs an instrumented build far more.
 struct PowerCut {};
+std::string g_cutFolder;
+std::map<std::string, std::string> g_atCut;
 void CutPower()
 {
+    g_atCut = ReadFolder(g_cutFolder);
     throw PowerCut();
 }
 
@@ -337,6 +341,7 @@ TEST(FaultSweep, AnInterruptionAnywhereInTheRestartListIsMadeGoodByTheNextRun)
     std::string firstFailures;
     for (size_t n = first + 1; n <= plain.calls.size(); n++) {
         ASSERT_TRUE(SimLoadMachine(FreshCopy(pristine.dir(), work), nullptr));
+        g_cutFolder = work;
         SimAfterCall((long)n, CutPower);
         bool cut = false;
         try {
@@ -347,7 +352,10 @@ TEST(FaultSweep, AnInterruptionAnywhereInTheRestartListIsMadeGoodByTheNextRun)
         SimUnloadMachine();
         ASSERT_TRUE(cut) << "call " << n << " was not reached";
         stops++;
-        std::string problems = SecondRunProblem(work, true);
+        std::string problems;
+        if (ReadFolder(work) != g_atCut)
+            problems += "the machine folder changed after the cut, as the run unwound\n";
+        problems += SecondRunProblem(work, true);
         std::string bak = MachineBuilder::ReadHost(work + "/drives/C/WINDOWS/WININIT.BAK");
         if (WithoutOurs(bak) != PENDING + VXDS)
             problems += "WININIT.BAK does not hold what WININIT.INI held, with only our lines added:\n" + bak + "\n";
