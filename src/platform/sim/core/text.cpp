@@ -1,5 +1,6 @@
 // The text helpers of the whole machine: the one case folding that every
 // case-insensitive comparison uses, trimming, and host files read and written whole.
+#include <cerrno>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -49,6 +50,8 @@ bool SimReadHostFile(const std::string &hostPath, std::string *bytes)
         text.reserve((size_t)st.st_size);
     char block[65536];
     for (ssize_t got; ok && (got = read(fd, block, sizeof block)) != 0;) {
+        if (got < 0 && errno == EINTR)
+            continue;
         ok = got > 0;
         if (ok)
             text.append(block, (size_t)got);
