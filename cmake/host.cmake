@@ -10,7 +10,24 @@ file(GLOB BR_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/
 list(FILTER BR_SIM_SOURCES EXCLUDE REGEX "/src/platform/sim/host/")
 
 set(BR_PROGRAM_SOURCES ${BR_ENGINE_SOURCES} ${BR_UI_SOURCES} ${BR_PLATFORM_SOURCES} ${BR_SIM_SOURCES})
-add_library(br_program STATIC ${BR_PROGRAM_SOURCES})
+# What the fuzz targets drive: the engine, the run-time library and the
+# simulated profile, registry and text helpers. With BR_FUZZ these are
+# compiled twice (the second time with libFuzzer's hooks, below) and the
+# rest of the program once, shared by both copies.
+file(GLOB BR_FUZZED_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/src/platform/sim/profile/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/platform/sim/registry/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/platform/sim/core/text.cpp)
+list(APPEND BR_FUZZED_SOURCES ${BR_ENGINE_SOURCES} ${BR_PLATFORM_SOURCES})
+set(BR_UNFUZZED_SOURCES ${BR_PROGRAM_SOURCES})
+list(REMOVE_ITEM BR_UNFUZZED_SOURCES ${BR_FUZZED_SOURCES})
+if(BR_FUZZ)
+  add_library(br_program_unfuzzed OBJECT ${BR_UNFUZZED_SOURCES})
+  target_include_directories(br_program_unfuzzed PUBLIC ${BR_INCLUDES})
+  add_library(br_program STATIC ${BR_FUZZED_SOURCES} $<TARGET_OBJECTS:br_program_unfuzzed>)
+else()
+  add_library(br_program STATIC ${BR_PROGRAM_SOURCES})
+endif()
 target_include_directories(br_program PUBLIC ${BR_INCLUDES})
 
 file(GLOB BR_HOST_MAIN CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/host/*.cpp)
@@ -39,6 +56,9 @@ if(BR_TEST_SOURCES)
   target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
   target_link_libraries(unit_tests PRIVATE br_program GTest::gtest GTest::gtest_main)
   target_compile_definitions(unit_tests PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  # googletest and the containers parsed once, not once per file: a quarter
+  # of the tests' build.
+  target_precompile_headers(unit_tests PRIVATE <gtest/gtest.h> <string> <vector> <map> <functional>)
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
   # The long sweeps get their cost, so that they start first.
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_SOURCE_DIR}/cmake/unit_test_costs.cmake)
@@ -85,10 +105,10 @@ file(GLOB BR_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
 set(BR_FUZZ_SECONDS 15 CACHE STRING "Seconds of fuzzing per target under ctest (BR_FUZZ builds)")
 if(BR_FUZZ)
   add_custom_target(fuzzers)
-  # The fuzz targets' own copy of the program, with libFuzzer's coverage
-  # counters and comparison hooks; the unit tests and br32unin-sim run the
-  # plain one, which those make a third slower.
-  add_library(br_program_fuzz STATIC ${BR_PROGRAM_SOURCES})
+  # The fuzz targets' own copy of the program, its fuzzed part with
+  # libFuzzer's coverage counters and comparison hooks; the unit tests and
+  # br32unin-sim run the plain one, which those make a third slower.
+  add_library(br_program_fuzz STATIC ${BR_FUZZED_SOURCES} $<TARGET_OBJECTS:br_program_unfuzzed>)
   target_include_directories(br_program_fuzz PUBLIC ${BR_INCLUDES})
   target_compile_options(br_program_fuzz PRIVATE -fsanitize=fuzzer-no-link)
   set(BR_FUZZ_PROGRAM br_program_fuzz)
@@ -153,13 +173,17 @@ endif()
 # Wine sessions; the clean prefixes and the answer which Wine, in wine/, are
 # made once and shared under a lock.
 if(TARGET br32unin-sim)
+  # First: Wine's packages, when ./test installs them beside the other
+  # tests, and which Wine the tests will run.
+  add_test(NAME wine_ready COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/ready.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_ready PROPERTIES FIXTURES_SETUP wine TIMEOUT 1200 COST 2000)
   foreach(mode win98 win95 winxp)
     add_test(NAME wine_${mode}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run_suite.sh
                      --sim $<TARGET_FILE:br32unin-sim> ${mode})
     set_tests_properties(wine_${mode} PROPERTIES
       ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/${mode};WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
-      SKIP_RETURN_CODE 77 TIMEOUT 900)
+      SKIP_RETURN_CODE 77 TIMEOUT 900 FIXTURES_REQUIRED wine)
   endforeach()
   # Two lanes, each one Wine test at a time: Wine mostly waits, so two run
   # beside the tests that compute, but its start-up computes too. They
@@ -176,7 +200,7 @@ if(TARGET br32unin-sim)
                    --sim $<TARGET_FILE:br32unin-sim>)
   set_tests_properties(wine_differential PROPERTIES
     ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/differential;WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
-    SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK wine_lane_b COST 1050)
+    SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK wine_lane_b COST 1050 FIXTURES_REQUIRED wine)
 
   # The scenarios' machines and those seeds through br32unin-sim alone, no
   # Wine: each finished run against what the generator marked it must leave.
