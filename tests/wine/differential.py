@@ -1013,6 +1013,9 @@ def main(argv):
     cases, seeded = cases_of(args)
     if args.sim_only:
         return sim_only(args, cases)
+    waited = await_packages()
+    if waited is None:
+        return 1
     # The run's own folder, and the one that holds the clean prefixes and
     # the answer which Wine, which runs side by side share.
     args.work = os.path.abspath(os.environ.get("WINE_SUITE_WORK", ROOT + "/build/wine"))
@@ -1023,6 +1026,8 @@ def main(argv):
     # The first line of every log: which program Wine runs, and why.
     print("wine: %s, %s: %s (%s)" % (args.arch, PATHS[args.arch],
                                      os.path.relpath(args.exe, ROOT), why), flush=True)
+    if waited:
+        print("waited %.0f s for Wine's packages, which ./test installed meanwhile" % waited, flush=True)
     if args.which:
         return 0
     args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
@@ -1030,6 +1035,33 @@ def main(argv):
     with locked(args.work, WORK_LOCK, waiting="another run of the suite works in %s; waiting "
                 "for it to end" % args.work):
         return run_all(args, cases, summary)
+
+
+def await_packages():
+    """While ./test installs Wine's packages in the background (the tests
+    that need no Wine run meanwhile), waits for the install to end: the
+    seconds waited (0: none), or None, with what went wrong, when it failed
+    or was cut short."""
+    build = os.path.join(ROOT, "build")
+    pid_file, status = os.path.join(build, "apt-wine.pid"), os.path.join(build, "apt-wine.status")
+    started = None
+    if os.path.exists(pid_file) and not os.path.exists(status):
+        started = time.monotonic()
+        pid = int(Path(pid_file).read_text())
+        while not os.path.exists(status):
+            try:
+                os.kill(pid, 0)
+            except ProcessLookupError:
+                if not os.path.exists(status):
+                    print("the install of Wine's packages (process %d) ended with no status; "
+                          "run ./test again" % pid, file=sys.stderr)
+                    return None
+            time.sleep(0.5)
+    if os.path.exists(status) and Path(status).read_text().split()[0] != "0":
+        log = Path(os.path.join(build, "apt-wine.log")).read_text(errors="replace").splitlines()
+        print("the install of Wine's packages failed:\n" + "\n".join(log[-30:]), file=sys.stderr)
+        return None
+    return time.monotonic() - started if started is not None else 0
 
 
 def cases_of(args):
