@@ -90,6 +90,9 @@ if(benchmark_FOUND AND BR_BENCH_SOURCES)
   target_include_directories(br_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
   target_link_libraries(br_bench PRIVATE br_program benchmark::benchmark)
   target_compile_definitions(br_bench PRIVATE BR_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  # Its figures come from the host preset; the sanitizer build (./test) only
+  # keeps it compiling, and spends no optimiser on it.
+  target_compile_options(br_bench PRIVATE $<$<CONFIG:San>:-O0>)
 endif()
 
 # Fuzz targets (fuzz/fuzz_*.cpp). With BR_FUZZ (the san preset, clang) they
