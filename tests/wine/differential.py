@@ -886,6 +886,27 @@ class Run(Wine):
         ids = self.xdotool("search", "--name", "^%s$" % re.escape(caption), check=False)
         return ids[0].decode() if ids else None
 
+    def geometry(self, window):
+        """The window's place on the screen, "WxH+X+Y", or None once it is gone."""
+        found = dict(line.split(b"=", 1) for line in self.xdotool(
+            "getwindowgeometry", "--shell", window, check=False) if b"=" in line)
+        if not all(k in found for k in (b"X", b"Y", b"WIDTH", b"HEIGHT")):
+            return None
+        return "%sx%s+%s+%s" % tuple(found[k].decode() for k in (b"WIDTH", b"HEIGHT", b"X", b"Y"))
+
+    def shoot(self, window, shot):
+        """A picture of the window, cut from the screen's: `import -window ID`
+        on a window already gone (the progress dialog may be, on a loaded
+        machine) waits for a mouse click to choose another. The picture is
+        dropped when the window moved or went before it was taken."""
+        where = self.geometry(window)
+        if where:
+            subprocess.run(["import", "-window", "root", "-crop", where, "+repage", shot],
+                           env=self.env, timeout=60, stderr=subprocess.DEVNULL)
+        if not where or self.geometry(window) != where:
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(shot)
+
     def answer(self, caption, action):
         """key K: a real X key event; click ID: BM_CLICK; closebox: a mouse
         click on the close box; close-early, watch: nothing more."""
@@ -945,9 +966,8 @@ class Run(Wine):
                 self.dialogs[caption] = parse_dump(seen)
                 window = self.x_window(caption)
                 if window:
-                    shot = "%s/shots/%s-%s.png" % (self.args.work, self.name, DIALOGS[caption][0])
-                    subprocess.run(["import", "-window", window, shot], env=self.env, timeout=60,
-                                   stderr=subprocess.DEVNULL)
+                    self.shoot(window, "%s/shots/%s-%s.png" % (self.args.work, self.name,
+                                                               DIALOGS[caption][0]))
             if i + 1 < len(steps):
                 watcher = self.watch(*steps[i + 1])
             self.answer(caption, action)
