@@ -182,12 +182,13 @@ if(TARGET br32unin-sim)
                      --sim $<TARGET_FILE:br32unin-sim> ${mode})
     set_tests_properties(wine_${mode} PROPERTIES
       ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/${mode};WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
-      SKIP_RETURN_CODE 77 TIMEOUT 900)
+      SKIP_RETURN_CODE 77 TIMEOUT 1500)
   endforeach()
   # Two lanes, each one Wine test at a time: Wine mostly waits, so two run
   # beside the tests that compute, but its start-up computes too. They
   # start before every other test, the longest of each lane first (COST),
-  # and wait there for Wine's packages while ./test installs them.
+  # and wait there for Wine's packages while ./test installs them (their
+  # time limits leave ten minutes for that).
   set_tests_properties(wine_win98 PROPERTIES RESOURCE_LOCK wine_lane_a COST 1060)
   set_tests_properties(wine_win95 PROPERTIES RESOURCE_LOCK wine_lane_a COST 1020)
   set_tests_properties(wine_winxp PROPERTIES RESOURCE_LOCK wine_lane_b COST 1020)
@@ -200,7 +201,7 @@ if(TARGET br32unin-sim)
                    --sim $<TARGET_FILE:br32unin-sim>)
   set_tests_properties(wine_differential PROPERTIES
     ENVIRONMENT "WINE_SUITE_WORK=${CMAKE_BINARY_DIR}/wine/differential;WINE_SUITE_BASE=${CMAKE_BINARY_DIR}/wine"
-    SKIP_RETURN_CODE 77 TIMEOUT 600 RESOURCE_LOCK wine_lane_b COST 1050)
+    SKIP_RETURN_CODE 77 TIMEOUT 1200 RESOURCE_LOCK wine_lane_b COST 1050)
 
   # The scenarios' machines and those seeds through br32unin-sim alone, no
   # Wine: each finished run against what the generator marked it must leave.

@@ -1047,7 +1047,7 @@ def main(argv):
     print("wine: %s, %s: %s (%s)" % (args.arch, PATHS[args.arch],
                                      os.path.relpath(args.exe, ROOT), why), flush=True)
     if waited:
-        print("waited %.0f s for Wine's packages, which ./test installed meanwhile" % waited, flush=True)
+        print("waited %.0f s for Wine's packages" % waited, flush=True)
     if args.which:
         return 0
     args.windrive = os.path.join(os.path.dirname(args.exe), "WINDRIVE.EXE")
@@ -1059,29 +1059,32 @@ def main(argv):
 
 def await_packages():
     """While ./test installs Wine's packages in the background (the tests
-    that need no Wine run meanwhile), waits for the install to end: the
-    seconds waited (0: none), or None, with what went wrong, when it failed
-    or was cut short."""
-    build = os.path.join(ROOT, "build")
-    pid_file, status = os.path.join(build, "apt-wine.pid"), os.path.join(build, "apt-wine.status")
-    started = None
-    if os.path.exists(pid_file) and not os.path.exists(status):
-        started = time.monotonic()
-        pid = int(Path(pid_file).read_text())
+    that need no Wine run meanwhile; BR_WINE_INSTALL names its files), waits
+    for the install to end: the seconds waited (0: none), or None, with what
+    went wrong, when it failed or was cut short."""
+    install = os.environ.get("BR_WINE_INSTALL")
+    if not install:
+        return 0
+    status, started = install + ".status", time.monotonic()
+    if not os.path.exists(status):
+        pid = int(Path(install + ".pid").read_text())
+        print("waiting for Wine's packages (process %d, %s.log)" % (pid, install), flush=True)
         while not os.path.exists(status):
             try:
                 os.kill(pid, 0)
+            except PermissionError:
+                pass  # alive, another user's
             except ProcessLookupError:
                 if not os.path.exists(status):
                     print("the install of Wine's packages (process %d) ended with no status; "
                           "run ./test again" % pid, file=sys.stderr)
                     return None
             time.sleep(0.5)
-    if os.path.exists(status) and Path(status).read_text().split()[0] != "0":
-        log = Path(os.path.join(build, "apt-wine.log")).read_text(errors="replace").splitlines()
+    if Path(status).read_text().split()[0] != "0":
+        log = Path(install + ".log").read_text(errors="replace").splitlines()
         print("the install of Wine's packages failed:\n" + "\n".join(log[-30:]), file=sys.stderr)
         return None
-    return time.monotonic() - started if started is not None else 0
+    return time.monotonic() - started
 
 
 def cases_of(args):
