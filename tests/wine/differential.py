@@ -1065,8 +1065,9 @@ def await_packages():
     install = os.environ.get("BR_WINE_INSTALL")
     if not install:
         return 0
-    status, started = install + ".status", time.monotonic()
+    status, waited = install + ".status", 0
     if not os.path.exists(status):
+        started = time.monotonic()
         pid = int(Path(install + ".pid").read_text())
         print("waiting for Wine's packages (process %d, %s.log)" % (pid, install), flush=True)
         while not os.path.exists(status):
@@ -1080,11 +1081,12 @@ def await_packages():
                           "run ./test again" % pid, file=sys.stderr)
                     return None
             time.sleep(0.5)
+        waited = time.monotonic() - started
     if Path(status).read_text().split()[0] != "0":
         log = Path(install + ".log").read_text(errors="replace").splitlines()
         print("the install of Wine's packages failed:\n" + "\n".join(log[-30:]), file=sys.stderr)
         return None
-    return time.monotonic() - started
+    return waited
 
 
 def cases_of(args):
