@@ -139,6 +139,10 @@ LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 PATHS = {"win32": "the shipped program under 32-bit Wine",
          "win64": "the same sources built for x86_64 under 64-bit Wine"}
 WINEDEBUG = "-all,err+all"
+# Wine's bar wraps below its minimum: from 0 a step of -2 shows 138, and the
+# 70th step 0 (the 69th 2, the 71st 138 again).
+BAR_STEPS = [(0, 138)] + [(p, p - 2) for p in range(138, 0, -2)]
+BAR_STEP_TRACE = re.compile(r"PBM_STEPIT: current pos changed from (-?\d+) to (-?\d+)")
 # Every Wine process starts without address space randomization, and the
 # processes Wine starts inherit that. Debian's 64-bit loader has no preloader:
 # it is a plain executable at 0x7d000000, and this kernel starts its heap (brk)
@@ -521,13 +525,19 @@ def check_run(run, mode, restart):
     bar = run.dialogs.get(PROGRESS, {}).get(1008)
     if bar and not bar[1] & 0x2000:
         problems.append("progress bar: no WS_EX_RTLREADING (%r)" % (bar,))
-    # Wine's bar wraps below its minimum: from 0 a step of -2 shows 138, and
-    # the 70th step 0 (the 69th 2, the 71st 138 again). The watcher sees the
-    # bar once the dialog shows: at its start, 0, or after the first few steps.
+    # Every step as the control made it, from Wine's trace of it: a run that
+    # was not cut short makes all 70, one cut short the first few.
+    if run.steps != BAR_STEPS[:len(run.steps)] or run.positions is not None and run.steps != BAR_STEPS:
+        problems.append("progress bar: Wine traced the steps %r, wanted %s70 steps of -2 from 0"
+                        % (run.steps, "the first few of " if run.positions is None else ""))
+    # The watcher, another process, samples the bar once the dialog shows: at
+    # its start, 0, or after the first few steps. A loaded machine may hold
+    # it back for longer than the last steps and the removal take, so its
+    # samples need not reach 0, but they must fall as the steps do.
     seen = run.positions[1:] if run.positions and run.positions[:1] == [0] else run.positions
-    if seen is not None and (seen[-1:] != [0] or any(p not in range(0, 139, 2) for p in seen)
+    if seen is not None and (any(p not in range(0, 139, 2) for p in seen)
                              or any(b >= a for a, b in zip(seen, seen[1:]))):
-        problems.append("progress bar: positions %r, wanted steps of 2 from 138 down to 0" % seen)
+        problems.append("progress bar: positions %r, wanted steps of 2 falling from 138" % seen)
     # NT's own list for its next start: every path WININIT.INI names on NT,
     # none on Windows 9x (checked after No, before any restart works through it).
     if run.pending is not None:
@@ -542,8 +552,9 @@ def check_run(run, mode, restart):
     # On NT only, and only for a restart; Wine restarts without it, so only its trace tells.
     asked = "SeShutdownPrivilege" in run.trace and "AdjustTokenPrivileges" in run.trace
     if asked != (restart and mode == "winxp"):
-        problems.append("restart privilege enabled: %s, wanted %s (trace ends %r)"
-                        % (asked, not asked, run.trace[-400:]))
+        token = [l for l in run.trace.splitlines() if ":advapi:" in l or ":security:" in l]
+        problems.append("restart privilege enabled: %s, wanted %s (the token's trace ends %r)"
+                        % (asked, not asked, token[-4:]))
     return problems
 
 
@@ -819,7 +830,7 @@ class Run(Wine):
         with locked(args.base, BASE_LOCK, shared=True):
             shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
         self.procs, self.dialogs = [], {}
-        self.bar = self.positions = self.code = self.trace = self.pending = None
+        self.bar = self.positions = self.code = self.trace = self.steps = self.pending = None
         self.wininit_before = None
 
     def start(self, tag, *args, **env):
@@ -949,9 +960,10 @@ class Run(Wine):
         """The program through the steps (caption, action): its exit code
         and Wine's trace of it in self.code and self.trace."""
         watcher = self.watch(*steps[0])
-        # Wine traces the token calls: the restart privilege is seen from outside.
+        # Wine traces the token calls, so the restart privilege is seen from
+        # outside, and every step of the progress bar, which no sampler can.
         program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
-                             WINEDEBUG=WINEDEBUG + ",+advapi,+security")
+                             WINEDEBUG=WINEDEBUG + ",+advapi,+security,+progress")
         for i, (caption, action) in enumerate(steps):
             seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 60, "step %d's dialog %r" % (i + 1, caption))
             if watcher.returncode != 0:
@@ -981,6 +993,7 @@ class Run(Wine):
             self.positions = [int(p) for p in self.output(
                 self.bar, WATCHER_TIMEOUT_S, "the progress watcher after the program ended").split()]
         self.code, self.trace = program.returncode, self.stderr(program).decode(errors="replace")
+        self.steps = [(int(a), int(b)) for a, b in BAR_STEP_TRACE.findall(self.trace)]
 
     def wait_for_restart(self):
         """Wine's restart steps run at once, in a process of their own: until
