@@ -142,7 +142,15 @@ WINEDEBUG = "-all,err+all"
 # Wine's bar wraps below its minimum: from 0 a step of -2 shows 138, and the
 # 70th step 0 (the 69th 2, the 71st 138 again).
 BAR_STEPS = [(0, 138)] + [(p, p - 2) for p in range(138, 0, -2)]
-BAR_STEP_TRACE = re.compile(r"PBM_STEPIT: current pos changed from (-?\d+) to (-?\d+)")
+# Wine's trace of its progress bars (+progress, +timestamp): a message to a
+# bar, a move it made (a step, or set or moved by so much), its creation,
+# its drawing.
+BAR_TRACE = re.compile(r"(?m)^(\d+\.\d+):([0-9a-f]+):trace:progress:(?:(PROGRESS_Draw) |\w+ (?:"
+                       r"hwnd ([0-9A-F]+), msg 04|PBM_(\w+): current pos changed from (-?\d+) "
+                       r"to (-?\d+)|(Progress Ctrl creation)))")
+# Wine's timers tick at most every 10 ms, and never twice for one period
+# missed: n steps on ticks take at least n - 2 periods, however loaded.
+BAR_MIN_STEP_S = 0.007
 # Every Wine process starts without address space randomization, and the
 # processes Wine starts inherit that. Debian's 64-bit loader has no preloader:
 # it is a plain executable at 0x7d000000, and this kernel starts its heap (brk)
@@ -514,6 +522,24 @@ def marks_missed(g, form):
 
 # ------------------------------------------------------------- what only Wine shows
 
+def bar_steps(trace):
+    """Each move of a progress bar in Wine's trace, (hwnd, (from, to) for a
+    step, else (how, from, to), seconds, drawn before the next move), and
+    how many bars it made."""
+    steps, sent, bars = [], {}, 0
+    for time_s, thread, drawn, hwnd, how, a, b, made in BAR_TRACE.findall(trace):
+        if hwnd:
+            sent[thread] = hwnd
+        elif how:
+            move = (int(a), int(b)) if how == "STEPIT" else ("PBM_" + how, int(a), int(b))
+            steps.append([sent.get(thread), move, float(time_s), False])
+        elif made:
+            bars += 1
+        elif steps:
+            steps[-1][3] = True
+    return [tuple(step) for step in steps], bars
+
+
 def check_run(run, mode, restart):
     problems = [] if run.code == 2 else ["exit code %d, wanted 2" % run.code]
     for caption, seen in run.dialogs.items():
@@ -527,9 +553,25 @@ def check_run(run, mode, restart):
         problems.append("progress bar: no WS_EX_RTLREADING (%r)" % (bar,))
     # Every step as the control made it, from Wine's trace of it: a run that
     # was not cut short makes all 70, one cut short the first few.
-    if run.steps != BAR_STEPS[:len(run.steps)] or run.positions is not None and run.steps != BAR_STEPS:
-        problems.append("progress bar: Wine traced the steps %r, wanted %s70 steps of -2 from 0"
-                        % (run.steps, "the first few of " if run.positions is None else ""))
+    steps = [move for _, move, _, _ in run.steps]
+    if steps != BAR_STEPS[:len(steps)] or run.positions is not None and steps != BAR_STEPS:
+        wrong = next((i for i, move in enumerate(steps) if BAR_STEPS[i:i + 1] != [move]), None)
+        problems.append("progress bar: Wine traced %d moves%s, wanted %s70 steps of -2 from 0"
+                        % (len(steps), "" if wrong is None else ", move %d %r" % (wrong + 1, steps[wrong]),
+                           "the first few of " if run.positions is None else ""))
+    # ... all of them to the dialog's one bar, each drawn at once (the bar was
+    # on screen), on ticks of their own rather than in one go.
+    if run.bars > 1 or len({step[0] for step in run.steps}) > 1:
+        problems.append("progress bar: %d bars made, steps to %s, wanted one"
+                        % (run.bars, sorted({step[0] for step in run.steps})))
+    undrawn = [i + 1 for i, step in enumerate(run.steps) if not step[3]]
+    if undrawn:
+        problems.append("progress bar: %d of %d steps not drawn, the first step %d: not on screen"
+                        % (len(undrawn), len(run.steps), undrawn[0]))
+    span = run.steps[-1][2] - run.steps[0][2] if run.steps else 0
+    if span < (len(run.steps) - 2) * BAR_MIN_STEP_S:
+        problems.append("progress bar: %d steps within %.3f s, wanted a tick each"
+                        % (len(run.steps), span))
     # The watcher, another process, samples the bar once the dialog shows: at
     # its start, 0, or after the first few steps. A loaded machine may hold
     # it back for longer than the last steps and the removal take, so its
@@ -830,7 +872,7 @@ class Run(Wine):
         with locked(args.base, BASE_LOCK, shared=True):
             shutil.copytree(base, self.prefix, symlinks=True, copy_function=link_or_copy)
         self.procs, self.dialogs = [], {}
-        self.bar = self.positions = self.code = self.trace = self.steps = self.pending = None
+        self.bar = self.positions = self.code = self.trace = self.steps = self.bars = self.pending = None
         self.wininit_before = None
 
     def start(self, tag, *args, **env):
@@ -961,9 +1003,10 @@ class Run(Wine):
         and Wine's trace of it in self.code and self.trace."""
         watcher = self.watch(*steps[0])
         # Wine traces the token calls, so the restart privilege is seen from
-        # outside, and every step of the progress bar, which no sampler can.
+        # outside, and every move of the progress bar and when, which no
+        # sampler can.
         program = self.start("program", mm.GEN_SYSTEM + "\\BR32UNIN.EXE",
-                             WINEDEBUG=WINEDEBUG + ",+advapi,+security,+progress")
+                             WINEDEBUG=WINEDEBUG + ",+advapi,+security,+progress,+timestamp")
         for i, (caption, action) in enumerate(steps):
             seen = self.output(watcher, DIALOG_TIMEOUT_MS / 1000 + 60, "step %d's dialog %r" % (i + 1, caption))
             if watcher.returncode != 0:
@@ -993,7 +1036,7 @@ class Run(Wine):
             self.positions = [int(p) for p in self.output(
                 self.bar, WATCHER_TIMEOUT_S, "the progress watcher after the program ended").split()]
         self.code, self.trace = program.returncode, self.stderr(program).decode(errors="replace")
-        self.steps = [(int(a), int(b)) for a, b in BAR_STEP_TRACE.findall(self.trace)]
+        self.steps, self.bars = bar_steps(self.trace)
 
     def wait_for_restart(self):
         """Wine's restart steps run at once, in a process of their own: until
