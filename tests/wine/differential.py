@@ -13,6 +13,7 @@ Exit status: 0 all passed, 1 some failed, 77 Wine cannot run here (1 if CI=true)
 
 import argparse
 import codecs
+import collections
 import concurrent.futures
 import contextlib
 import fcntl
@@ -522,22 +523,26 @@ def marks_missed(g, form):
 
 # ------------------------------------------------------------- what only Wine shows
 
+# A move of a progress bar: its window, (from, to) for a step, else (how,
+# from, to), when, and whether the bar was drawn before the next move.
+BarMove = collections.namedtuple("BarMove", "bar move seconds drawn")
+
+
 def bar_steps(trace):
-    """Each move of a progress bar in Wine's trace, (hwnd, (from, to) for a
-    step, else (how, from, to), seconds, drawn before the next move), and
-    how many bars it made."""
+    """Each move of a progress bar in Wine's trace (BarMove), and how many
+    bars it made."""
     steps, sent, bars = [], {}, 0
     for time_s, thread, drawn, hwnd, how, a, b, made in BAR_TRACE.findall(trace):
         if hwnd:
             sent[thread] = hwnd
         elif how:
             move = (int(a), int(b)) if how == "STEPIT" else ("PBM_" + how, int(a), int(b))
-            steps.append([sent.get(thread), move, float(time_s), False])
+            steps.append(BarMove(sent.get(thread), move, float(time_s), False))
         elif made:
             bars += 1
         elif steps:
-            steps[-1][3] = True
-    return [tuple(step) for step in steps], bars
+            steps[-1] = steps[-1]._replace(drawn=True)
+    return steps, bars
 
 
 def check_run(run, mode, restart):
@@ -553,7 +558,7 @@ def check_run(run, mode, restart):
         problems.append("progress bar: no WS_EX_RTLREADING (%r)" % (bar,))
     # Every step as the control made it, from Wine's trace of it: a run that
     # was not cut short makes all 70, one cut short the first few.
-    steps = [move for _, move, _, _ in run.steps]
+    steps = [step.move for step in run.steps]
     if steps != BAR_STEPS[:len(steps)] or run.positions is not None and steps != BAR_STEPS:
         wrong = next((i for i, move in enumerate(steps) if BAR_STEPS[i:i + 1] != [move]), None)
         problems.append("progress bar: Wine traced %d moves%s, wanted %s70 steps of -2 from 0"
@@ -561,14 +566,15 @@ def check_run(run, mode, restart):
                            "the first few of " if run.positions is None else ""))
     # ... all of them to the dialog's one bar, each drawn at once (the bar was
     # on screen), on ticks of their own rather than in one go.
-    if run.bars > 1 or len({step[0] for step in run.steps}) > 1:
+    bars = {step.bar for step in run.steps}
+    if run.bars > 1 or len(bars) > 1:
         problems.append("progress bar: %d bars made, steps to %s, wanted one"
-                        % (run.bars, sorted({step[0] for step in run.steps})))
-    undrawn = [i + 1 for i, step in enumerate(run.steps) if not step[3]]
+                        % (run.bars, sorted(bars)))
+    undrawn = [i + 1 for i, step in enumerate(run.steps) if not step.drawn]
     if undrawn:
         problems.append("progress bar: %d of %d steps not drawn, the first step %d: not on screen"
                         % (len(undrawn), len(run.steps), undrawn[0]))
-    span = run.steps[-1][2] - run.steps[0][2] if run.steps else 0
+    span = run.steps[-1].seconds - run.steps[0].seconds if run.steps else 0
     if span < (len(run.steps) - 2) * BAR_MIN_STEP_S:
         problems.append("progress bar: %d steps within %.3f s, wanted a tick each"
                         % (len(run.steps), span))
