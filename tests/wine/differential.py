@@ -145,13 +145,18 @@ WINEDEBUG = "-all,err+all"
 BAR_STEPS = [(0, 138)] + [(p, p - 2) for p in range(138, 0, -2)]
 # Wine's trace of its progress bars (+progress, +timestamp): a message to a
 # bar, a move it made (a step, or set or moved by so much), its creation,
-# its drawing.
-BAR_TRACE = re.compile(r"(?m)^(\d+\.\d+):([0-9a-f]+):trace:progress:(?:(PROGRESS_Draw) |\w+ (?:"
+# its drawing. Its time is "%3u.%03u" of a 32-bit count of milliseconds:
+# padded with blanks below 100 s, and back to 0 every 49.7 days.
+BAR_TRACE = re.compile(r"(?m)^ *(\d+\.\d+):([0-9a-f]+):trace:progress:(?:(PROGRESS_Draw) |\w+ (?:"
                        r"hwnd ([0-9A-F]+), msg 04|PBM_(\w+): current pos changed from (-?\d+) "
                        r"to (-?\d+)|(Progress Ctrl creation)))")
-# Wine's timers tick at most every 10 ms, and never twice for one period
-# missed: n steps on ticks take at least n - 2 periods, however loaded.
-BAR_MIN_STEP_S = 0.007
+TRACE_WRAP_S = 2 ** 32 / 1000
+# Wine's timers tick at most every 10 ms, and a tick is due only after the
+# one fetched: two ticks on, more than 10 ms have passed. A step's trace is
+# written before the next tick is fetched, so however late either is
+# written, any step's is more than 10 ms before the third after it's
+# (9 ms: the trace's times are whole milliseconds).
+BAR_TICKS_S = 0.009
 # Every Wine process starts without address space randomization, and the
 # processes Wine starts inherit that. Debian's 64-bit loader has no preloader:
 # it is a plain executable at 0x7d000000, and this kernel starts its heap (brk)
@@ -574,10 +579,11 @@ def check_run(run, mode, restart):
     if undrawn:
         problems.append("progress bar: %d of %d steps not drawn, the first step %d: not on screen"
                         % (len(undrawn), len(run.steps), undrawn[0]))
-    span = run.steps[-1].seconds - run.steps[0].seconds if run.steps else 0
-    if span < (len(run.steps) - 2) * BAR_MIN_STEP_S:
-        problems.append("progress bar: %d steps within %.3f s, wanted a tick each"
-                        % (len(run.steps), span))
+    gaps = [(b.seconds - a.seconds) % TRACE_WRAP_S for a, b in zip(run.steps, run.steps[3:])]
+    if gaps and min(gaps) < BAR_TICKS_S:
+        first = gaps.index(min(gaps))
+        problems.append("progress bar: steps %d to %d within %.3f s, wanted a tick each"
+                        % (first + 1, first + 4, min(gaps)))
     # The watcher, another process, samples the bar once the dialog shows: at
     # its start, 0, or after the first few steps. A loaded machine may hold
     # it back for longer than the last steps and the removal take, so its
